@@ -1,0 +1,114 @@
+// Code identity on Linux: "trusted.codesign.*" extended attributes on a
+// root-owned executable that neither its group nor others may write. Only
+// root can set "trusted." attributes, so they stand in for a signature made
+// at install time.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/pidfd.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "client_requirement.h"
+#include "code_signing.h"
+
+namespace vesk {
+
+namespace {
+
+constexpr char kIdentifierAttribute[] = "trusted.codesign.identifier";
+constexpr char kTeamAttribute[] = "trusted.codesign.team";
+
+// Longer values than this are not identifiers; refusing them keeps the read
+// bounded whatever an attribute holds.
+constexpr size_t kMaxAttributeSize = 256;
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+// The ownership and mode rule: a regular file owned by root that neither
+// its group nor others may write.
+bool isSealedExecutable(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return false;
+  return S_ISREG(st.st_mode) && st.st_uid == 0 &&
+         (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+std::optional<std::string> readAttribute(int fd, const char* name) {
+  char buffer[kMaxAttributeSize];
+  ssize_t n = fgetxattr(fd, name, buffer, sizeof buffer);
+  if (n < 0) return std::nullopt;
+  return std::string(buffer, static_cast<size_t>(n));
+}
+
+// The process behind `pidfd` has neither exited (a zombie counts as gone:
+// its pidfd polls readable) nor been reaped.
+bool isAlive(int pidfd) {
+  struct pollfd p = {pidfd, POLLIN, 0};
+  int ready = poll(&p, 1, 0);
+  if (ready != 0) return false;
+  return pidfd_send_signal(pidfd, 0, nullptr, 0) == 0;
+}
+
+}  // namespace
+
+std::optional<std::string> ownSigningTeam() {
+  FileDescriptor exe(open("/proc/self/exe", O_RDONLY | O_CLOEXEC));
+  if (!exe.valid() || !isSealedExecutable(exe.get())) return std::nullopt;
+  return readAttribute(exe.get(), kTeamAttribute);
+}
+
+std::optional<CodeRequirement> compileRequirement(const std::string& text) {
+  static constexpr std::string_view kHead =
+      "anchor apple generic and identifier \"";
+  static constexpr std::string_view kMiddle =
+      "\" and certificate leaf[subject.OU] = \"";
+  std::string_view rest(text);
+  if (!rest.starts_with(kHead) || !rest.ends_with('"')) return std::nullopt;
+  rest.remove_prefix(kHead.size());
+  rest.remove_suffix(1);
+  size_t middle = rest.find(kMiddle);
+  if (middle == std::string_view::npos) return std::nullopt;
+  CodeRequirement requirement{std::string(rest.substr(0, middle)),
+                              std::string(rest.substr(middle + kMiddle.size()))};
+  // Only the exact text that the daemon itself forms is a requirement.
+  if (requirement.identifier != kAppIdentifier ||
+      clientRequirementText(requirement.team) != text) {
+    return std::nullopt;
+  }
+  return requirement;
+}
+
+bool validateProcess(int pidfd, pid_t pid, const CodeRequirement& requirement) {
+  if (pidfd < 0 || pid <= 0) return false;
+  std::string path = "/proc/" + std::to_string(pid);
+  FileDescriptor dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.valid()) return false;
+  // Checked after the directory is open: a live process still owns its id,
+  // so the directory belongs to the verified process and not to a later one
+  // that reused the id.
+  if (!isAlive(pidfd)) return false;
+  FileDescriptor exe(openat(dir.get(), "exe", O_RDONLY | O_CLOEXEC));
+  if (!exe.valid() || !isSealedExecutable(exe.get())) return false;
+  return readAttribute(exe.get(), kIdentifierAttribute) ==
+             requirement.identifier &&
+         readAttribute(exe.get(), kTeamAttribute) == requirement.team;
+}
+
+}  // namespace vesk
