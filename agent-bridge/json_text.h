@@ -1,0 +1,37 @@
+// Strict JSON reading and compact JSON writing shared by event decoding and
+// the status file.
+//
+// Contract: parseJsonObject() accepts only one RFC 8259 text with valid UTF-8,
+// no comments, no trailing commas and nothing but whitespace after it, whose
+// top level is an object; anything else yields nothing. Nesting depth is
+// bounded only by the input's size. The result's memory comes from `storage`;
+// pass a non-shared monotonic resource so that a deeply nested document is
+// released without recursion.
+//
+// writeCompactJson() yields the compact text of an object (keys in their
+// stored order, no whitespace), or nothing when a number in it has no JSON
+// form (an infinity or NaN at any depth). Top-level doubles are written in
+// the shortest form that reads back as the same double, without exponent
+// where that is shortest (1733500000.123456), and always as a fraction so
+// that they read back as doubles. Neither function throws on bad data; both
+// may run on any thread.
+
+#ifndef VESK_AGENT_BRIDGE_JSON_TEXT_H_
+#define VESK_AGENT_BRIDGE_JSON_TEXT_H_
+
+#include <boost/json/object.hpp>
+#include <boost/json/storage_ptr.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vesk {
+
+std::optional<boost::json::object> parseJsonObject(
+    std::string_view text, boost::json::storage_ptr storage = {});
+
+std::optional<std::string> writeCompactJson(const boost::json::object& object);
+
+}  // namespace vesk
+
+#endif  // VESK_AGENT_BRIDGE_JSON_TEXT_H_
