@@ -19,6 +19,7 @@
 #ifndef VESK_LEASE_DAEMON_SECURITY_HELPER_H_
 #define VESK_LEASE_DAEMON_SECURITY_HELPER_H_
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -28,6 +29,7 @@
 
 #include "code_signing.h"
 #include "connection.h"
+#include "lease_state_file.h"
 #include "serial_queue.h"
 
 namespace vesk {
@@ -73,7 +75,52 @@ class SecurityHelper {
   static double systemUptime();
 
  private:
-  // ... filled in by the controller's implementation.
+  friend class SecurityHelperTestPeer;
+
+  // What a test may vary beyond the public arguments: the tick schedule, and
+  // failures injected into the state-file steps. The daemon uses the
+  // defaults.
+  struct Options {
+    std::chrono::nanoseconds tickStart = std::chrono::seconds(1);
+    std::chrono::nanoseconds tickPeriod = std::chrono::seconds(1);
+    StateFileFault stateFault;
+  };
+
+  SecurityHelper(std::string stateURL, ReadPower readPower,
+                 WritePower writePower, Uptime uptime, StateFileFault fault);
+  static std::shared_ptr<SecurityHelper> createWithOptions(
+      std::string stateURL, ReadPower readPower, WritePower writePower,
+      Uptime uptime, Options options);
+
+  // Lease steps; all run on queue_.
+  void renewOnQueue(const std::shared_ptr<Connection>& connection,
+                    const Reply& reply);
+  void releaseOnQueue(const std::shared_ptr<Connection>& connection,
+                      const Reply& reply);
+  bool restore();
+  void checkLease();
+  bool saveState(int64_t value);
+  bool removeState();
+  void recoverState();
+
+  // Declared first so that it is destroyed last: queued work that outlives
+  // the controller holds it only weakly.
+  SerialQueue queue_;
+  const std::string stateURL_;
+  const ReadPower readPower_;
+  const WritePower writePower_;
+  const Uptime uptime_;
+  // Variable lease state: touched only on queue_.
+  std::shared_ptr<Connection> owner_;
+  double deadline_ = 0.0;
+  std::optional<int64_t> original_;
+  std::unique_ptr<SerialQueue::Timer> timer_;
+  const std::optional<CodeRequirement> requirement_;
+
+  const StateFileFault stateFault_;
+  // Set by create(); lets renew() and release() keep the controller alive
+  // until their queued work has replied.
+  std::weak_ptr<SecurityHelper> self_;
 };
 
 }  // namespace vesk

@@ -5,6 +5,18 @@
 // run (calling sync() from the queue's own thread would deadlock and is a
 // programming error). isCurrent() tells whether the caller runs on the queue.
 //
+// A queue also runs repeating timers (schedule()): the worker itself waits
+// for the next tick, so a timer needs no thread of its own. A tick runs on
+// the queue like any work item. A tick that falls due while the queue is busy
+// runs once the current item is done; ticks missed meanwhile are not run one
+// by one, and the next tick keeps the original cadence (start + k * period).
+//
+// Destroying the queue lets the worker finish the items already queued and
+// then stop; timers do not keep it running. The destructor waits for that
+// unless it runs on the worker itself (the last owner of an object that owns
+// the queue may be released by one of its items), in which case the worker
+// finishes on its own after the current item.
+//
 // (Interface agreed between the controller and the service; the controller's
 // implementation owns this file and may extend it, e.g. with the repeating
 // timer.)
@@ -12,12 +24,19 @@
 #ifndef VESK_LEASE_DAEMON_SERIAL_QUEUE_H_
 #define VESK_LEASE_DAEMON_SERIAL_QUEUE_H_
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 
 namespace vesk {
 
 class SerialQueue {
+  // Shared by the queue, its worker and its timers' handles.
+  struct State;
+
  public:
   explicit SerialQueue(std::string label);
   ~SerialQueue();
@@ -28,6 +47,33 @@ class SerialQueue {
   void async(std::function<void()> work);
   void sync(const std::function<void()>& work);
   bool isCurrent() const;
+
+  // A repeating timer on a queue. Destroying the handle stops further ticks
+  // (a tick already running finishes). The handle may outlive the queue.
+  class Timer {
+   public:
+    ~Timer();
+    Timer(const Timer&) = delete;
+    Timer& operator=(const Timer&) = delete;
+
+   private:
+    friend class SerialQueue;
+    Timer(std::shared_ptr<SerialQueue::State> queue, uint64_t id);
+    std::shared_ptr<SerialQueue::State> queue_;
+    uint64_t id_;
+  };
+
+  // Runs `handler` on this queue first `start` from now, then every `period`
+  // (which must be positive), with no added leeway.
+  std::unique_ptr<Timer> schedule(std::chrono::nanoseconds start,
+                                  std::chrono::nanoseconds period,
+                                  std::function<void()> handler);
+
+ private:
+  static void run(std::shared_ptr<State> state);
+
+  std::shared_ptr<State> state_;
+  std::thread worker_;
 };
 
 }  // namespace vesk

@@ -1,0 +1,162 @@
+#include "serial_queue.h"
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <utility>
+
+namespace vesk {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct TimerEntry {
+  Clock::time_point next;
+  Clock::duration period;
+  std::function<void()> handler;
+};
+
+// The queue whose worker is the calling thread, if any.
+thread_local const void* currentQueue = nullptr;
+
+}  // namespace
+
+// Everything the worker touches lives here, shared between the queue and its
+// worker, so that a worker left running by a destructor on its own thread
+// never reaches a freed queue.
+struct SerialQueue::State {
+  explicit State(std::string l) : label(std::move(l)) {}
+
+  const std::string label;
+  std::mutex mutex;
+  std::condition_variable wake;
+  std::deque<std::function<void()>> items;
+  std::map<uint64_t, std::shared_ptr<TimerEntry>> timers;
+  uint64_t nextTimerId = 1;
+  bool stopping = false;
+};
+
+SerialQueue::SerialQueue(std::string label)
+    : state_(std::make_shared<State>(std::move(label))),
+      worker_(&SerialQueue::run, state_) {}
+
+SerialQueue::~SerialQueue() {
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->stopping = true;
+  }
+  state_->wake.notify_all();
+  if (isCurrent()) {
+    worker_.detach();
+  } else {
+    worker_.join();
+  }
+}
+
+const std::string& SerialQueue::label() const { return state_->label; }
+
+void SerialQueue::async(std::function<void()> work) {
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->items.push_back(std::move(work));
+  }
+  state_->wake.notify_one();
+}
+
+void SerialQueue::sync(const std::function<void()>& work) {
+  std::mutex mutex;
+  std::condition_variable doneSignal;
+  bool done = false;
+  async([&] {
+    work();
+    // Notify under the lock: once the caller sees `done` it returns and
+    // these locals are gone.
+    std::lock_guard<std::mutex> lock(mutex);
+    done = true;
+    doneSignal.notify_one();
+  });
+  std::unique_lock<std::mutex> lock(mutex);
+  doneSignal.wait(lock, [&] { return done; });
+}
+
+bool SerialQueue::isCurrent() const { return currentQueue == state_.get(); }
+
+std::unique_ptr<SerialQueue::Timer> SerialQueue::schedule(
+    std::chrono::nanoseconds start, std::chrono::nanoseconds period,
+    std::function<void()> handler) {
+  auto entry = std::make_shared<TimerEntry>();
+  entry->next = Clock::now() + start;
+  entry->period = std::max<Clock::duration>(period, Clock::duration(1));
+  entry->handler = std::move(handler);
+  uint64_t id;
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    id = state_->nextTimerId++;
+    state_->timers.emplace(id, std::move(entry));
+  }
+  state_->wake.notify_one();
+  return std::unique_ptr<Timer>(new Timer(state_, id));
+}
+
+SerialQueue::Timer::Timer(std::shared_ptr<SerialQueue::State> queue,
+                          uint64_t id)
+    : queue_(std::move(queue)), id_(id) {}
+
+SerialQueue::Timer::~Timer() {
+  std::shared_ptr<TimerEntry> removed;
+  {
+    std::lock_guard<std::mutex> lock(queue_->mutex);
+    auto it = queue_->timers.find(id_);
+    if (it == queue_->timers.end()) return;
+    removed = std::move(it->second);
+    queue_->timers.erase(it);
+  }
+  // `removed` (and the handler's captures) is released outside the lock.
+}
+
+void SerialQueue::run(std::shared_ptr<State> state) {
+  currentQueue = state.get();
+  std::unique_lock<std::mutex> lock(state->mutex);
+  for (;;) {
+    Clock::time_point now = Clock::now();
+    std::shared_ptr<TimerEntry> due;
+    Clock::time_point earliest = Clock::time_point::max();
+    for (auto& [id, entry] : state->timers) {
+      if (entry->next <= now && (!due || entry->next < due->next)) due = entry;
+      earliest = std::min(earliest, entry->next);
+    }
+    if (due) {
+      // One tick for however many periods have passed; the next one keeps
+      // the cadence of the first.
+      Clock::duration late = now - due->next;
+      due->next += (late / due->period + 1) * due->period;
+      lock.unlock();
+      due->handler();
+      due.reset();
+      lock.lock();
+      continue;
+    }
+    if (!state->items.empty()) {
+      std::function<void()> item = std::move(state->items.front());
+      state->items.pop_front();
+      lock.unlock();
+      item();
+      // Released before relocking: an item may hold the last reference to
+      // the queue's owner.
+      item = nullptr;
+      lock.lock();
+      continue;
+    }
+    if (state->stopping) break;
+    if (earliest == Clock::time_point::max()) {
+      state->wake.wait(lock);
+    } else {
+      state->wake.wait_until(lock, earliest);
+    }
+  }
+  currentQueue = nullptr;
+}
+
+}  // namespace vesk
