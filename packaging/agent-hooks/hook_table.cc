@@ -1,0 +1,149 @@
+#include "hook_table.h"
+
+namespace vesk {
+namespace {
+
+// Claude Code. PreToolUse is wired only for the two tools that ask the user
+// (the hook raises them to needsAttention); every other tool is covered by
+// PostToolUse, and a narrow matcher keeps the entry from acting as a silent
+// permission hook when Cursor loads this file as a third-party config.
+// Notification is wired only for the types the hook keeps; it drops the rest.
+constexpr HookSpec kClaudeCode[] = {
+    {"SessionStart", "startup|resume|clear", "idle"},
+    {"UserPromptSubmit", "", "working"},
+    {"PreToolUse", "AskUserQuestion|ExitPlanMode", "working"},
+    {"PermissionRequest", "", "needsAttention"},
+    {"PostToolUse", "", "working"},
+    {"PostToolUseFailure", "", "working"},
+    {"Notification",
+     "permission_prompt|elicitation_dialog|elicitation_url_dialog|"
+     "agent_needs_input",
+     "needsAttention"},
+    {"Stop", "", "idle"},
+    {"StopFailure", "", "idle"},
+    {"SessionEnd", "", "idle"},
+};
+
+// Cursor. Only events whose empty answer is harmless: none of the permission
+// hooks (preToolUse, beforeShellExecution, beforeMCPExecution,
+// beforeReadFile, subagentStart), which treat an empty answer as a refusal.
+constexpr HookSpec kCursor[] = {
+    {"beforeSubmitPrompt", "", "working"},
+    {"postToolUse", "", "working"},
+    {"postToolUseFailure", "", "working"},
+    {"afterShellExecution", "", "working"},
+    {"afterMCPExecution", "", "working"},
+    {"afterFileEdit", "", "working"},
+    {"stop", "", "idle"},
+};
+
+bool NeedsQuoting(std::string_view word) {
+  for (char c : word) {
+    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                 (c >= '0' && c <= '9') || c == '/' || c == '.' || c == '_' ||
+                 c == '-' || c == '+' || c == ',' || c == ':' || c == '@' ||
+                 c == '%' || c == '=';
+    if (!plain) return true;
+  }
+  return word.empty();
+}
+
+// Appends `word` to a shell command line, single-quoted when it holds
+// anything the shell would interpret.
+void AppendShellWord(std::string& command, std::string_view word) {
+  if (!NeedsQuoting(word)) {
+    command.append(word);
+    return;
+  }
+  command.push_back('\'');
+  for (char c : word) {
+    if (c == '\'') {
+      command.append("'\\''");
+    } else {
+      command.push_back(c);
+    }
+  }
+  command.push_back('\'');
+}
+
+// The first word of a POSIX shell command line with its quoting removed:
+// single quotes, double quotes (with \" \\ \$ \` escapes) and backslashes.
+std::string FirstShellWord(std::string_view command) {
+  size_t i = 0;
+  while (i < command.size() && (command[i] == ' ' || command[i] == '\t')) ++i;
+  std::string word;
+  while (i < command.size()) {
+    char c = command[i];
+    if (c == ' ' || c == '\t' || c == '\n' || c == ';' || c == '&' ||
+        c == '|') {
+      break;
+    }
+    if (c == '\'') {
+      size_t end = command.find('\'', i + 1);
+      if (end == std::string_view::npos) end = command.size();
+      word.append(command.substr(i + 1, end - i - 1));
+      i = end + 1;
+    } else if (c == '"') {
+      ++i;
+      while (i < command.size() && command[i] != '"') {
+        if (command[i] == '\\' && i + 1 < command.size() &&
+            std::string_view("\"\\$`").find(command[i + 1]) !=
+                std::string_view::npos) {
+          ++i;
+        }
+        word.push_back(command[i]);
+        ++i;
+      }
+      ++i;
+    } else if (c == '\\' && i + 1 < command.size()) {
+      word.push_back(command[i + 1]);
+      i += 2;
+    } else {
+      word.push_back(c);
+      ++i;
+    }
+  }
+  return word;
+}
+
+}  // namespace
+
+std::span<const HookSpec> HookTable(Agent agent) {
+  if (agent == Agent::kClaudeCode) return kClaudeCode;
+  return kCursor;
+}
+
+std::string_view AgentName(Agent agent) {
+  return agent == Agent::kClaudeCode ? "Claude Code" : "Cursor";
+}
+
+std::string_view AgentOption(Agent agent) {
+  return agent == Agent::kClaudeCode ? "claude-code" : "cursor";
+}
+
+std::optional<Agent> AgentFromOption(std::string_view option) {
+  if (option == "claude-code") return Agent::kClaudeCode;
+  if (option == "cursor") return Agent::kCursor;
+  return std::nullopt;
+}
+
+std::string BridgeCommand(std::string_view bridge_path, Agent agent,
+                          std::string_view base_state) {
+  std::string command;
+  AppendShellWord(command, bridge_path);
+  command.push_back(' ');
+  AppendShellWord(command, AgentName(agent));
+  command.push_back(' ');
+  AppendShellWord(command, base_state);
+  return command;
+}
+
+bool IsBridgeCommand(std::string_view command) {
+  std::string word = FirstShellWord(command);
+  std::string_view name = word;
+  size_t slash = name.rfind('/');
+  if (slash != std::string_view::npos) name.remove_prefix(slash + 1);
+  return name == kBridgeProgramName;
+}
+
+}  // namespace vesk
