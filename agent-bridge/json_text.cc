@@ -14,43 +14,13 @@ namespace json = boost::json;
 
 namespace {
 
-// Agents nest tool input and output freely; a depth limit would turn a
-// legitimate event into a silently ignored one, so only the input's size
-// bounds the depth. The parser keeps its own stack, so depth costs heap,
-// never call stack.
 json::parse_options strictOptions() {
   json::parse_options options;
-  options.max_depth = std::numeric_limits<std::size_t>::max();
+  options.max_depth = kMaxJsonDepth;
   options.allow_comments = false;
   options.allow_trailing_commas = false;
   options.allow_invalid_utf8 = false;
   return options;
-}
-
-// Walks the value with an explicit stack: a carried-over value may be nested
-// as deeply as its file allowed.
-bool holdsNonFiniteNumber(const json::value& root) {
-  std::vector<const json::value*> pending{&root};
-  while (!pending.empty()) {
-    const json::value* value = pending.back();
-    pending.pop_back();
-    switch (value->kind()) {
-      case json::kind::double_:
-        if (!std::isfinite(value->get_double())) return true;
-        break;
-      case json::kind::array:
-        for (const json::value& element : value->get_array())
-          pending.push_back(&element);
-        break;
-      case json::kind::object:
-        for (const auto& entry : value->get_object())
-          pending.push_back(&entry.value());
-        break;
-      default:
-        break;
-    }
-  }
-  return false;
 }
 
 bool appendDouble(std::string& out, double number) {
@@ -65,6 +35,13 @@ bool appendDouble(std::string& out, double number) {
   return true;
 }
 
+template <typename Integer>
+void appendInteger(std::string& out, Integer number) {
+  char buffer[24];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, number);
+  out.append(buffer, end);
+}
+
 }  // namespace
 
 std::optional<json::object> parseJsonObject(std::string_view text,
@@ -77,22 +54,63 @@ std::optional<json::object> parseJsonObject(std::string_view text,
 }
 
 std::optional<std::string> writeCompactJson(const json::object& object) {
+  // Boost.JSON's own serializer takes time quadratic in the nesting depth,
+  // and a carried-over value may be nested thousands of levels deep; this
+  // writer keeps its own stack and stays linear.
+  struct Open {
+    const json::array* array;
+    const json::object* object;
+    std::size_t next;
+  };
+  std::vector<Open> open{{nullptr, &object, 0}};
   std::string out = "{";
-  bool first = true;
-  for (const auto& entry : object) {
-    if (!first) out += ',';
-    first = false;
-    out += json::serialize(entry.key());
-    out += ':';
-    const json::value& value = entry.value();
-    if (value.is_double()) {
-      if (!appendDouble(out, value.get_double())) return std::nullopt;
+  const json::value* value = nullptr;
+  while (!open.empty()) {
+    Open& top = open.back();
+    const std::size_t size = top.array ? top.array->size() : top.object->size();
+    if (top.next == size) {
+      out += top.array ? ']' : '}';
+      open.pop_back();
+      continue;
+    }
+    if (top.next > 0) out += ',';
+    if (top.array) {
+      value = &(*top.array)[top.next++];
     } else {
-      if (holdsNonFiniteNumber(value)) return std::nullopt;
-      out += json::serialize(value);
+      const json::key_value_pair& entry = *(top.object->begin() + top.next++);
+      out += json::serialize(entry.key());
+      out += ':';
+      value = &entry.value();
+    }
+    switch (value->kind()) {
+      case json::kind::null:
+        out += "null";
+        break;
+      case json::kind::bool_:
+        out += value->get_bool() ? "true" : "false";
+        break;
+      case json::kind::int64:
+        appendInteger(out, value->get_int64());
+        break;
+      case json::kind::uint64:
+        appendInteger(out, value->get_uint64());
+        break;
+      case json::kind::double_:
+        if (!appendDouble(out, value->get_double())) return std::nullopt;
+        break;
+      case json::kind::string:
+        out += json::serialize(value->get_string());
+        break;
+      case json::kind::array:
+        out += '[';
+        open.push_back({&value->get_array(), nullptr, 0});
+        break;
+      case json::kind::object:
+        out += '{';
+        open.push_back({nullptr, &value->get_object(), 0});
+        break;
     }
   }
-  out += '}';
   return out;
 }
 

@@ -3,14 +3,14 @@
 //
 // Contract: parseJsonObject() accepts only one RFC 8259 text with valid UTF-8,
 // no comments, no trailing commas and nothing but whitespace after it, whose
-// top level is an object; anything else yields nothing. Nesting depth is
-// bounded only by the input's size. The result's memory comes from `storage`;
+// top level is an object, nested at most kMaxJsonDepth levels; anything
+// else yields nothing. The result's memory comes from `storage`;
 // pass a non-shared monotonic resource so that a deeply nested document is
 // released without recursion.
 //
 // writeCompactJson() yields the compact text of an object (keys in their
 // stored order, no whitespace), or nothing when a number in it has no JSON
-// form (an infinity or NaN at any depth). Top-level doubles are written in
+// form (an infinity or NaN at any depth). Doubles are written in
 // the shortest form that reads back as the same double, without exponent
 // where that is shortest (1733500000.123456), and always as a fraction so
 // that they read back as doubles. Neither function throws on bad data; both
@@ -26,6 +26,13 @@
 #include <string_view>
 
 namespace vesk {
+
+// Agents nest tool input and output freely, far beyond the parser's default
+// of 32 levels, but the parser recurses once per level on the call stack.
+// Real events stay within a few dozen levels; this keeps the deepest
+// accepted document well inside a default 8 MiB stack (a few hundred KiB in
+// an optimised build). A deeper document counts as malformed.
+inline constexpr std::size_t kMaxJsonDepth = 10000;
 
 std::optional<boost::json::object> parseJsonObject(
     std::string_view text, boost::json::storage_ptr storage = {});
