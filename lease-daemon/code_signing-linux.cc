@@ -5,8 +5,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/pidfd.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -14,6 +14,7 @@
 
 #include "client_requirement.h"
 #include "code_signing.h"
+#include "pidfd-linux.h"
 
 namespace vesk {
 
@@ -57,16 +58,16 @@ std::optional<std::string> readAttribute(int fd, const char* name) {
   return std::string(buffer, static_cast<size_t>(n));
 }
 
-// The process behind `pidfd` has neither exited (a zombie counts as gone:
-// its pidfd polls readable) nor been reaped.
-bool isAlive(int pidfd) {
+}  // namespace
+
+bool processIsAlive(int pidfd) {
   struct pollfd p = {pidfd, POLLIN, 0};
   int ready = poll(&p, 1, 0);
   if (ready != 0) return false;
-  return pidfd_send_signal(pidfd, 0, nullptr, 0) == 0;
+  // Through syscall(): the C library's own declaration lacks C linkage in
+  // some releases.
+  return syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) == 0;
 }
-
-}  // namespace
 
 std::optional<std::string> ownSigningTeam() {
   FileDescriptor exe(open("/proc/self/exe", O_RDONLY | O_CLOEXEC));
@@ -85,8 +86,9 @@ std::optional<CodeRequirement> compileRequirement(const std::string& text) {
   rest.remove_suffix(1);
   size_t middle = rest.find(kMiddle);
   if (middle == std::string_view::npos) return std::nullopt;
-  CodeRequirement requirement{std::string(rest.substr(0, middle)),
-                              std::string(rest.substr(middle + kMiddle.size()))};
+  CodeRequirement requirement{
+      std::string(rest.substr(0, middle)),
+      std::string(rest.substr(middle + kMiddle.size()))};
   // Only the exact text that the daemon itself forms is a requirement.
   if (requirement.identifier != kAppIdentifier ||
       clientRequirementText(requirement.team) != text) {
@@ -103,7 +105,7 @@ bool validateProcess(int pidfd, pid_t pid, const CodeRequirement& requirement) {
   // Checked after the directory is open: a live process still owns its id,
   // so the directory belongs to the verified process and not to a later one
   // that reused the id.
-  if (!isAlive(pidfd)) return false;
+  if (!processIsAlive(pidfd)) return false;
   FileDescriptor exe(openat(dir.get(), "exe", O_RDONLY | O_CLOEXEC));
   if (!exe.valid() || !isSealedExecutable(exe.get())) return false;
   return readAttribute(exe.get(), kIdentifierAttribute) ==

@@ -1,0 +1,54 @@
+// Listener: the service that publishes the lease protocol to clients, in
+// place of an XPC listener.
+//
+// On Linux (listener-linux.cc) it serves one listening AF_UNIX
+// SOCK_SEQPACKET socket from its own thread: it accepts connections, asks
+// the delegate about each, reads requests from accepted connections and hands
+// them to their exported object, and sends the replies back in request order.
+// Many connections are served at once; no client can hold up another, the
+// delegate's work or the lease queue: sockets are non-blocking, a connection
+// with too many unanswered requests is simply not read until its replies have
+// gone out, and a reply for a connection that has gone away is dropped.
+//
+// A connection is invalidated when its peer closes it, when a read or write
+// on it fails, or when the peer breaks the protocol (see protocol.h; also a
+// message that carries file descriptors, or one sent by any process but the
+// verified one). The service then closes its socket and process handle at
+// once, forgets it, and runs its invalidation handler on the service thread.
+
+#ifndef VESK_LEASE_DAEMON_LISTENER_H_
+#define VESK_LEASE_DAEMON_LISTENER_H_
+
+#include <functional>
+#include <memory>
+
+#include "service_connection.h"
+
+namespace vesk {
+
+class Listener {
+ public:
+  // Called on the service thread for each new connection; true accepts (the
+  // delegate must then have resumed the connection), false refuses.
+  using Delegate =
+      std::function<bool(const std::shared_ptr<ServiceConnection>&)>;
+
+  // Takes ownership of `listeningSocket`, a listening AF_UNIX
+  // SOCK_SEQPACKET socket (closed on failure too). Absent (nullptr) when the
+  // service cannot be set up.
+  static std::unique_ptr<Listener> create(int listeningSocket,
+                                          Delegate delegate);
+
+  // Stops the service thread and closes every socket it holds. Invalidation
+  // handlers of connections still open are not run. Must not be called on
+  // the service thread.
+  virtual ~Listener() = default;
+
+  // Starts serving on the service thread. False when the thread cannot be
+  // started. Call once.
+  virtual bool resume() = 0;
+};
+
+}  // namespace vesk
+
+#endif  // VESK_LEASE_DAEMON_LISTENER_H_

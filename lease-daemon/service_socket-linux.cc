@@ -1,0 +1,102 @@
+// The service's listening socket on Linux: systemd socket activation when
+// the daemon was started that way, otherwise a socket of its own.
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstring>
+#include <string_view>
+
+#include "service_socket.h"
+
+namespace vesk {
+
+namespace {
+
+// The first descriptor that systemd passes (SD_LISTEN_FDS_START).
+constexpr int kFirstPassedDescriptor = 3;
+
+bool parseNumber(const char* text, long& value) {
+  if (text == nullptr) return false;
+  std::string_view view(text);
+  auto [end, error] =
+      std::from_chars(view.data(), view.data() + view.size(), value);
+  return error == std::errc() && end == view.data() + view.size();
+}
+
+int intOption(int fd, int option) {
+  int value = -1;
+  socklen_t length = sizeof value;
+  if (getsockopt(fd, SOL_SOCKET, option, &value, &length) != 0 ||
+      length != sizeof value) {
+    return -1;
+  }
+  return value;
+}
+
+// Non-blocking, close-on-exec, credentials on every message.
+bool prepare(int fd) {
+  int on = 1;
+  int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0 &&
+         fcntl(fd, F_SETFD, FD_CLOEXEC) == 0 &&
+         setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) == 0;
+}
+
+}  // namespace
+
+int takeActivatedSocket() {
+  long pid = 0;
+  long count = 0;
+  bool forUs = parseNumber(getenv("LISTEN_PID"), pid) && pid == getpid() &&
+               parseNumber(getenv("LISTEN_FDS"), count);
+  unsetenv("LISTEN_PID");
+  unsetenv("LISTEN_FDS");
+  unsetenv("LISTEN_FDNAMES");
+  if (!forUs || count != 1) return -1;
+  int fd = kFirstPassedDescriptor;
+  if (intOption(fd, SO_DOMAIN) != AF_UNIX ||
+      intOption(fd, SO_TYPE) != SOCK_SEQPACKET ||
+      intOption(fd, SO_ACCEPTCONN) != 1 || !prepare(fd)) {
+    return -1;
+  }
+  return fd;
+}
+
+int bindServiceSocket(const char* path) {
+  struct sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  if (strlen(path) >= sizeof address.sun_path) return -1;
+  strcpy(address.sun_path, path);
+  int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  // Set before listen() so that every accepted socket inherits it, also one
+  // whose peer sends its first request before it is accepted.
+  int on = 1;
+  if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
+    close(fd);
+    return -1;
+  }
+  unlink(path);
+  if (bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) !=
+          0 ||
+      chmod(path, 0666) != 0 || listen(fd, SOMAXCONN) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int openServiceSocket(const char* path) {
+  int fd = takeActivatedSocket();
+  return fd >= 0 ? fd : bindServiceSocket(path);
+}
+
+}  // namespace vesk

@@ -1,0 +1,625 @@
+#!/usr/bin/env python3
+"""End-to-end tests of VeskBreakSecurityHelper, run as root.
+
+Each scenario runs in its own private mount namespace (unshare --mount) in
+which /run and /var/db are fresh tmpfs mounts and /usr/bin/pmset is a test
+double placed by an overlay mount, so nothing outside the test is touched.
+The daemon binary is the real one, copied unchanged and marked with
+"trusted.codesign.team"; clients are copies of the client tool (and of the
+Python interpreter, for raw protocol abuse) with the attributes a test needs,
+run as an unprivileged user.
+
+Scenarios run in parallel, each in its own namespace. Exit status 77 (skip)
+when not root or when mount namespaces are not permitted.
+
+  root_test.py --daemon PATH --client PATH [--sanitized] [SCENARIO...]
+"""
+
+import argparse
+import concurrent.futures
+import os
+import plistlib
+import shutil
+import signal
+import socket
+import stat
+import struct
+import subprocess
+import sys
+import threading
+import time
+import traceback
+
+SKIP = 77
+SOCKET_PATH = "/run/com.vesk.Vesk.break-security"
+STATE_PATH = "/var/db/com.vesk.Vesk.break-security.plist"
+APP_ID = "com.vesk.Vesk"
+TEAM = "K7Q2M9X4TZ"
+OTHER_TEAM = "Q9W8E7R6T5"
+NOBODY = 65534
+RENEW = b"renewLeaseWithReply:"
+RELEASE = b"releaseLeaseWithReply:"
+SO_PEERPIDFD = 77
+
+BASE = "/run/vesk-test"
+BIN = BASE + "/bin"
+PMSET_DIR = BASE + "/pmset"
+
+FAKE_PMSET = r"""#!/bin/sh
+# Test double of the power-management tool: the setting lives in a file.
+D=%(dir)s
+echo "$*" >> "$D/runs"
+ls -l /proc/$$/fd/ >> "$D/fds" 2>/dev/null
+case "$1" in
+  -g)
+    [ -e "$D/fail-read" ] && exit 1
+    printf 'System-wide power settings:\n SleepDisabled\t\t%%s\n' "$(cat "$D/value")"
+    printf 'Currently in use:\n standby              1\n'
+    ;;
+  -a)
+    [ "$2" = disablesleep ] && [ $# -eq 3 ] || exit 1
+    [ -e "$D/fail-write" ] && exit 1
+    echo "$3" > "$D/value.new" && mv "$D/value.new" "$D/value"
+    ;;
+  *) exit 1 ;;
+esac
+""" % {"dir": PMSET_DIR}
+
+# A raw client for protocol abuse, run by a marked copy of the interpreter.
+# Usage: abuser.py MODE. Exit 0 when the daemon answered its first request
+# and then dropped the connection after the abuse.
+ABUSER = r"""
+import os, socket, sys
+mode = sys.argv[1]
+s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+s.connect("%(path)s")
+s.send(b"renewLeaseWithReply:")
+if len(s.recv(16)) != 1:
+    sys.exit(3)
+if mode == "unknown":
+    s.send(b"pingWithReply:")
+elif mode == "empty":
+    s.send(b"")
+elif mode == "oversized":
+    s.send(b"renewLeaseWithReply:" + b" " * 60)
+elif mode == "descriptor":
+    r, w = os.pipe()
+    s.sendmsg([b"renewLeaseWithReply:"],
+              [(socket.SOL_SOCKET, socket.SCM_RIGHTS,
+                __import__("array").array("i", [r]).tobytes())])
+elif mode == "forked":
+    child = os.fork()
+    if child == 0:
+        s.send(b"renewLeaseWithReply:")
+        os._exit(0)
+    os.waitpid(child, 0)
+elif mode == "hold":
+    # Many silent verified connections, kept until standard input ends.
+    extra = []
+    for _ in range(int(sys.argv[2])):
+        c = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+        c.connect("%(path)s")
+        extra.append(c)
+    print("holding", flush=True)
+    sys.stdin.read()
+    sys.exit(0)
+elif mode == "flood":
+    # Requests without ever reading a reply, until the daemon stops
+    # taking them.
+    s.setblocking(False)
+    try:
+        for _ in range(100000):
+            s.send(b"renewLeaseWithReply:")
+    except BlockingIOError:
+        pass
+    print("flooded", flush=True)
+    sys.stdin.read()
+    sys.exit(0)
+try:
+    data = s.recv(16)
+except ConnectionResetError:
+    data = b""
+sys.exit(0 if data == b"" else 4)
+""" % {"path": SOCKET_PATH}
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def wait_until(condition, bound=20.0, what="condition"):
+    end = time.monotonic() + bound
+    while True:
+        result = condition()
+        if result:
+            return result
+        if time.monotonic() >= end:
+            raise Failure("timed out waiting for " + what)
+        time.sleep(0.02)
+
+
+def mount(*args):
+    subprocess.run(["mount", *args], check=True)
+
+
+def set_attributes(path, identifier=None, team=None):
+    for name, value in (("trusted.codesign.identifier", identifier),
+                        ("trusted.codesign.team", team)):
+        try:
+            os.removexattr(path, name)
+        except OSError:
+            pass
+        if value is not None:
+            os.setxattr(path, name, value.encode())
+
+
+def install(source, name, identifier=None, team=None, mode=0o755, owner=0):
+    path = os.path.join(BIN, name)
+    shutil.copyfile(source, path)
+    os.chown(path, owner, 0)
+    os.chmod(path, mode)
+    set_attributes(path, identifier, team)
+    return path
+
+
+def as_user(uid, argv):
+    if uid == 0:
+        return list(argv)
+    return ["setpriv", "--reuid=%d" % uid, "--regid=%d" % uid,
+            "--clear-groups", "--"] + list(argv)
+
+
+class Sandbox:
+    """The namespace's private /run, /var/db and /usr/bin/pmset."""
+
+    def __init__(self, options):
+        self.options = options
+        mount("-t", "tmpfs", "-o", "mode=0755", "tmpfs", "/run")
+        os.makedirs("/var/db", exist_ok=True)
+        mount("-t", "tmpfs", "-o", "mode=0755", "tmpfs", "/var/db")
+        for d in (BASE, BIN, PMSET_DIR, BASE + "/up", BASE + "/work"):
+            os.makedirs(d, exist_ok=True)
+            os.chmod(d, 0o755)
+        pmset = BASE + "/up/pmset"
+        with open(pmset, "w") as f:
+            f.write(FAKE_PMSET)
+        os.chmod(pmset, 0o755)
+        self.set_value(0)
+        # The interpreter for raw clients, copied before /usr/bin changes.
+        self.python = os.path.realpath("/usr/bin/python3")
+        mount("-t", "overlay", "overlay", "-o",
+              "lowerdir=/usr/bin,upperdir=%s/up,workdir=%s/work" % (BASE, BASE),
+              "/usr/bin")
+        self.daemon_path = install(options.daemon, "VeskBreakSecurityHelper",
+                                   team=TEAM)
+        self.client_path = install(options.client, "client",
+                                   identifier=APP_ID, team=TEAM)
+        self.pyclient_path = install(self.python, "pyclient",
+                                     identifier=APP_ID, team=TEAM)
+        abuser = BASE + "/abuser.py"
+        with open(abuser, "w") as f:
+            f.write(ABUSER)
+        os.chmod(abuser, 0o644)
+        self.abuser = abuser
+        self.daemon = None
+
+    # The fake tool's setting and the record of its runs.
+    def set_value(self, value):
+        with open(PMSET_DIR + "/value.new", "w") as f:
+            f.write("%d\n" % value)
+        os.rename(PMSET_DIR + "/value.new", PMSET_DIR + "/value")
+
+    def value(self):
+        with open(PMSET_DIR + "/value") as f:
+            return int(f.read())
+
+    def runs(self):
+        try:
+            with open(PMSET_DIR + "/runs") as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []
+
+    def fail(self, what, on):
+        path = PMSET_DIR + "/fail-" + what
+        if on:
+            open(path, "w").close()
+        elif os.path.exists(path):
+            os.remove(path)
+
+    # The daemon.
+    def start(self, path=None, uid=0, wait=True):
+        path = path or self.daemon_path
+        old = os.stat(SOCKET_PATH).st_ino if os.path.exists(SOCKET_PATH) else None
+        self.out = open(BASE + "/daemon.out", "wb")
+        self.daemon = subprocess.Popen(
+            as_user(uid, [path]), stdin=subprocess.DEVNULL,
+            stdout=self.out, stderr=subprocess.STDOUT)
+        if wait:
+            def ready():
+                check(self.daemon.poll() is None, "daemon exited early")
+                try:
+                    return os.stat(SOCKET_PATH).st_ino != old
+                except FileNotFoundError:
+                    return False
+            wait_until(ready, what="the daemon's socket")
+        return self.daemon
+
+    def stop(self, sig=signal.SIGTERM):
+        if self.daemon and self.daemon.poll() is None:
+            self.daemon.send_signal(sig)
+            self.daemon.wait(timeout=30)
+        self.out.close()
+        with open(BASE + "/daemon.out", "rb") as f:
+            check(f.read() == b"", "the daemon wrote output")
+
+    def daemon_fds(self):
+        return len(os.listdir("/proc/%d/fd" % self.daemon.pid))
+
+    def daemon_rss_kb(self):
+        with open("/proc/%d/status" % self.daemon.pid) as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+        return 0
+
+    # Clients.
+    def client(self, *args, uid=NOBODY, path=None):
+        """Runs the client tool to the end: (exit status, output lines)."""
+        argv = as_user(uid, [path or self.client_path, *args])
+        done = subprocess.run(argv, stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=60)
+        return done.returncode, done.stdout.decode().split()
+
+    def interactive(self, uid=NOBODY, path=None):
+        return Interactive(as_user(uid, [path or self.client_path, "-"]))
+
+    def abuse(self, mode, *extra, uid=NOBODY, stdin=None):
+        argv = as_user(uid, [self.pyclient_path, self.abuser, mode, *extra])
+        return subprocess.Popen(argv, stdin=stdin or subprocess.DEVNULL,
+                                stdout=subprocess.PIPE)
+
+
+class Interactive:
+    """The client tool reading actions from standard input."""
+
+    def __init__(self, argv):
+        self.process = subprocess.Popen(
+            argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL)
+
+    def call(self, action):
+        self.process.stdin.write(action.encode() + b"\n")
+        self.process.stdin.flush()
+        line = self.process.stdout.readline().decode().strip()
+        return line.split(": ")[1] if ": " in line else None
+
+    def close(self):
+        self.process.stdin.close()
+        return self.process.wait(timeout=30)
+
+
+def raw_connect():
+    s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+    s.connect(SOCKET_PATH)
+    return s
+
+
+def raw_call(s, message):
+    """Sends and waits for an answer; b"" when the daemon closed instead."""
+    try:
+        s.send(message)
+        return s.recv(16)
+    except (BrokenPipeError, ConnectionResetError):
+        return b""
+
+
+def state_file():
+    try:
+        with open(STATE_PATH, "rb") as f:
+            return plistlib.load(f), stat.S_IMODE(os.stat(STATE_PATH).st_mode)
+    except FileNotFoundError:
+        return None
+
+
+def write_state(value):
+    with open(STATE_PATH, "wb") as f:
+        plistlib.dump({"SleepDisabled": value}, f, fmt=plistlib.FMT_BINARY)
+
+
+# --- scenarios -------------------------------------------------------------
+
+
+def scenario_lease(box):
+    """A verified client holds, renews, releases and lets a lease lapse."""
+    box.start()
+    client = box.interactive()
+    check(client.call("renew") == "YES", "first renewal refused")
+    check(box.value() == 1, "setting not 1 under a lease")
+    check(state_file() == ({"SleepDisabled": 0}, 0o600), "state file")
+    for _ in range(3):
+        time.sleep(1.0)  # the client's own pace
+        check(client.call("renew") == "YES", "renewal refused")
+        check(box.value() == 1, "setting dropped while renewed")
+    last = time.monotonic()
+    wait_until(lambda: box.value() == 0, bound=30, what="the lease to lapse")
+    lapsed = time.monotonic() - last
+    check(9.8 <= lapsed <= 13.0, "lease lapsed after %.2f s" % lapsed)
+    wait_until(lambda: state_file() is None, bound=5,
+               what="the state file to go after the lapse")
+
+    # Release puts the setting back at once.
+    check(client.call("renew") == "YES", "renewal after a lapse refused")
+    check(box.value() == 1, "setting not 1")
+    check(client.call("release") == "YES", "release refused")
+    check(box.value() == 0, "setting not put back by the release")
+    check(state_file() is None, "state file left after the release")
+
+    # A holder that exits gives the lease up at once.
+    check(client.call("renew") == "YES", "renewal refused")
+    check(client.close() == 0, "client failed")
+    wait_until(lambda: box.value() == 0 and state_file() is None, bound=5,
+               what="invalidation to put the setting back")
+
+    # The tool's children see none of the daemon's sockets or handles.
+    with open(PMSET_DIR + "/fds") as f:
+        leaked = [l for l in f if "socket:" in l or "pidfd" in l]
+    check(not leaked, "descriptors leaked into the tool: %s" % leaked)
+    box.stop()
+
+
+def scenario_refusals(box):
+    """Clients that do not meet the requirement are refused."""
+    box.start()
+    rows = [
+        # name, identifier, team, mode, owner, uid, accepted
+        ("verified", APP_ID, TEAM, 0o755, 0, NOBODY, True),
+        ("root client", APP_ID, TEAM, 0o755, 0, 0, False),
+        ("wrong identifier", "com.vesk.Other", TEAM, 0o755, 0, NOBODY, False),
+        ("wrong team", APP_ID, OTHER_TEAM, 0o755, 0, NOBODY, False),
+        ("no team", APP_ID, None, 0o755, 0, NOBODY, False),
+        ("no attributes", None, None, 0o755, 0, NOBODY, False),
+        ("group-writable", APP_ID, TEAM, 0o775, 0, NOBODY, False),
+        ("not owned by root", APP_ID, TEAM, 0o755, NOBODY, NOBODY, False),
+    ]
+    for name, identifier, team, mode, owner, uid, accepted in rows:
+        path = install(box.options.client, "row-client", identifier, team,
+                       mode, owner)
+        runs = len(box.runs())
+        status, lines = box.client("renew", "release", uid=uid, path=path)
+        if accepted:
+            check(status == 0 and lines == ["renew:", "YES", "release:",
+                                            "YES"], name + ": not served")
+        else:
+            check(status == 1 and lines == [], name + ": not refused")
+            check(len(box.runs()) == runs, name + ": the tool ran")
+        check(box.value() == 0, name + ": setting changed")
+    box.stop()
+
+
+def scenario_no_requirement(box):
+    """A daemon without a valid team refuses everyone, yet recovers and ticks."""
+    for team in (None, "K7Q2M9X4T", "k7q2m9x4tz", 'K7Q2M9X4"Z'):
+        path = install(box.options.daemon, "daemon-row", team=team)
+        # A lease left by an earlier run whose first write-back fails: the
+        # timer must retry it.
+        box.set_value(1)
+        write_state(0)
+        box.fail("write", True)
+        box.start(path)
+        box.fail("write", False)
+        wait_until(lambda: box.value() == 0 and state_file() is None,
+                   bound=10, what="the tick to restore (team %r)" % team)
+        status, lines = box.client("renew")
+        check(status == 1 and lines == [], "served without a requirement")
+        check(box.value() == 0, "setting changed")
+        box.stop()
+
+
+def scenario_abuse(box):
+    """Protocol breaks drop only the offending connection."""
+    box.start()
+    holder = box.interactive()
+    check(holder.call("renew") == "YES", "holder refused")
+    for mode in ("unknown", "empty", "oversized", "descriptor", "forked"):
+        fds = box.daemon_fds()
+        abuser = box.abuse(mode)
+        status = abuser.wait(timeout=60)
+        check(status == 0, "%s: connection not dropped (%d)" % (mode, status))
+        check(box.daemon.poll() is None, mode + ": daemon died")
+        check(holder.call("renew") == "YES", mode + ": holder disturbed")
+        check(box.value() == 1, mode + ": setting disturbed")
+        wait_until(lambda: box.daemon_fds() == fds, bound=10,
+                   what=mode + ": descriptors to be closed")
+    # Raw root connections are refused before anything is read.
+    s = raw_connect()
+    check(raw_call(s, RENEW) == b"", "a root connection was served")
+    s.close()
+    check(holder.call("release") == "YES", "release refused")
+    check(box.value() == 0, "setting not put back")
+    holder.close()
+    box.stop()
+
+
+def scenario_not_root(box):
+    """Started by another user, the daemon exits 1 and touches nothing."""
+    write_state(1)
+    daemon = box.start(uid=NOBODY, wait=False)
+    check(daemon.wait(timeout=30) == 1, "exit status not 1")
+    check(box.runs() == [], "the tool ran")
+    check(state_file() is not None, "the state file was touched")
+    check(not os.path.exists(SOCKET_PATH), "a socket was made")
+    box.stop()
+
+
+def scenario_kill(box):
+    """Killed while holding a lease; the next start puts the setting back."""
+    box.start()
+    client = box.interactive()
+    check(client.call("renew") == "YES", "renewal refused")
+    check(box.value() == 1, "setting not 1")
+    box.stop(signal.SIGKILL)
+    check(box.value() == 1, "setting changed by a killed daemon")
+    check(state_file() is not None, "state file gone")
+    client.close()
+
+    box.start()
+    # The socket is made only after recovery: nobody could connect before.
+    check(box.value() == 0, "setting not put back at start")
+    check(state_file() is None, "state file not removed at start")
+    check(box.runs()[-2:] == ["-a disablesleep 0", "-g"], "recovery runs")
+    box.stop()
+
+
+def scenario_load(box):
+    """Mixed clients churn while one verified client renews every second."""
+    box.start()
+    idle_fds = box.daemon_fds()
+    unmarked = install(box.options.client, "unmarked")
+    # Warm up, then measure the idle daemon.
+    for _ in range(3):
+        box.client("renew", "release")
+        box.client("renew", path=unmarked)
+        raw_connect().close()
+    wait_until(lambda: box.daemon_fds() == idle_fds, bound=10, what="idle")
+    idle_rss = box.daemon_rss_kb()
+
+    renewals = 12
+    holder = subprocess.Popen(
+        as_user(NOBODY, [box.client_path, "--count", str(renewals),
+                         "--interval", "1", "renew"]),
+        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    check(holder.stdout.readline() == b"renew: YES\n", "holder refused")
+    silent = box.abuse("hold", "40", stdin=subprocess.PIPE)
+    check(silent.stdout.readline() == b"holding\n", "silent clients")
+    flooder = box.abuse("flood", stdin=subprocess.PIPE)
+    check(flooder.stdout.readline() == b"flooded\n", "flooder")
+
+    stop = threading.Event()
+    errors = []
+
+    def churn(kind):
+        try:
+            while not stop.is_set():
+                if kind == "raw":
+                    for _ in range(20):
+                        s = raw_connect()
+                        check(raw_call(s, RENEW) == b"", "root served")
+                        s.close()
+                elif kind == "marked":
+                    box.client("renew", "release")
+                elif kind == "unmarked":
+                    box.client("renew", path=unmarked)
+                elif kind == "root":
+                    box.client("renew", uid=0)
+        except Exception as e:  # noqa: BLE001
+            errors.append(repr(e))
+
+    workers = [threading.Thread(target=churn, args=(k,))
+               for k in ("raw", "marked", "unmarked", "root")]
+    for w in workers:
+        w.start()
+    out, _ = holder.communicate(timeout=120)
+    stop.set()
+    for w in workers:
+        w.join()
+    check(not errors, "churn failed: %s" % errors)
+    check(holder.returncode == 0, "holder lost its connection")
+    answers = out.decode().split()
+    check(answers == ["renew:", "YES"] * (renewals - 1),
+          "holder's renewals: %s" % answers)
+    silent.stdin.close()
+    flooder.stdin.close()
+    silent.wait(timeout=30)
+    flooder.wait(timeout=30)
+
+    wait_until(lambda: box.daemon_fds() == idle_fds, bound=20,
+               what="descriptors back at idle (%d)" % idle_fds)
+    rss = box.daemon_rss_kb()
+    if not box.options.sanitized:
+        check(rss <= idle_rss + 2048,
+              "RSS grew from %d kB to %d kB" % (idle_rss, rss))
+    box.stop()
+
+
+SCENARIOS = {
+    "lease": scenario_lease,
+    "load": scenario_load,
+    "refusals": scenario_refusals,
+    "no_requirement": scenario_no_requirement,
+    "abuse": scenario_abuse,
+    "kill": scenario_kill,
+    "not_root": scenario_not_root,
+}
+
+
+def run_inside(options):
+    """In the namespace: one scenario."""
+    name = options.scenarios[0]
+    box = Sandbox(options)
+    try:
+        SCENARIOS[name](box)
+    except Exception:  # noqa: BLE001
+        traceback.print_exc()
+        if box.daemon and box.daemon.poll() is None:
+            box.daemon.kill()
+        return 1
+    return 0
+
+
+def run_scenario(options, name):
+    argv = ["unshare", "--mount", "--propagation", "private", sys.executable,
+            os.path.abspath(__file__), "--inside", "--daemon", options.daemon,
+            "--client", options.client, name]
+    if options.sanitized:
+        argv.insert(-1, "--sanitized")
+    start = time.monotonic()
+    done = subprocess.run(argv, stdin=subprocess.DEVNULL, capture_output=True,
+                          timeout=600)
+    return name, done.returncode, time.monotonic() - start, \
+        (done.stdout + done.stderr).decode(errors="replace")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--daemon", required=True)
+    parser.add_argument("--client", required=True)
+    parser.add_argument("--sanitized", action="store_true")
+    parser.add_argument("--inside", action="store_true")
+    parser.add_argument("scenarios", nargs="*")
+    options = parser.parse_args()
+    options.daemon = os.path.abspath(options.daemon)
+    options.client = os.path.abspath(options.client)
+    if options.inside:
+        return run_inside(options)
+
+    if os.geteuid() != 0:
+        print("skipped: needs root")
+        return SKIP
+    probe = subprocess.run(["unshare", "--mount", "--propagation", "private",
+                            "true"], capture_output=True)
+    if probe.returncode != 0:
+        print("skipped: mount namespaces not permitted")
+        return SKIP
+
+    names = options.scenarios or list(SCENARIOS)
+    failed = 0
+    with concurrent.futures.ThreadPoolExecutor(max_workers=3) as pool:
+        for name, status, seconds, output in pool.map(
+                lambda n: run_scenario(options, n), names):
+            verdict = "ok" if status == 0 else "FAILED"
+            print("%-16s %s (%.1f s)" % (name, verdict, seconds), flush=True)
+            if status != 0:
+                failed += 1
+                print(output)
+    print("%d passed, %d failed" % (len(names) - failed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
