@@ -13,6 +13,7 @@
 set -euo pipefail
 
 SERVICE=com.vesk.Vesk.break-security
+PMSET_VALUE=/var/db/pmset-stand-in.SleepDisabled
 SOCKET=/run/$SERVICE
 DAEMON=/usr/libexec/VeskBreakSecurityHelper
 UNIT_DIR=/usr/lib/systemd/system
@@ -58,21 +59,6 @@ wait_for_socket() {
   return 1
 }
 
-# A stand-in for the power-management tool that keeps its value in a file.
-install_fake_pmset() {
-  cat >/usr/bin/pmset <<'EOF'
-#!/bin/sh
-state=/run/pmset-test-value
-case "$1" in
-  -g) printf 'System-wide power settings:\n SleepDisabled\t\t%s\n' \
-        "$(cat "$state" 2>/dev/null || echo 0)" ;;
-  -a) [ "$2" = disablesleep ] && printf '%s\n' "$3" >"$state" ;;
-  *) exit 1 ;;
-esac
-EOF
-  chmod 0755 /usr/bin/pmset
-}
-
 # check_lease LABEL: a marked client run as nobody holds the lease on one
 # connection (the setting is 1 meanwhile) and releases it (back to 0); an
 # unmarked client is refused.
@@ -82,16 +68,16 @@ check_lease() {
   out=$({
     echo renew
     sleep 1
-    cat /run/pmset-test-value >/run/pmset-test-held 2>/dev/null || true
+    cat "$PMSET_VALUE" >/run/pmset-test-held 2>/dev/null || true
     echo release
   } | setpriv --reuid=nobody --regid=nogroup --clear-groups \
     /usr/local/bin/vesk-app-check - 2>&1) || true
   held=$(cat /run/pmset-test-held 2>/dev/null || true)
   if [ "$out" = "$(printf 'renew: YES\nrelease: YES')" ] && [ "$held" = 1 ] &&
-    [ "$(cat /run/pmset-test-value)" = 0 ]; then
+    [ "$(cat "$PMSET_VALUE")" = 0 ]; then
     pass "$label: marked client holds the lease, release puts the setting back"
   else
-    fail "$label: marked client got '$out', setting $held while held, $(cat /run/pmset-test-value 2>/dev/null) after"
+    fail "$label: marked client got '$out', setting $held while held, $(cat "$PMSET_VALUE" 2>/dev/null) after"
   fi
   if out=$(setpriv --reuid=nobody --regid=nogroup --clear-groups \
     /usr/bin/vesk-lease-client renew 2>&1) && [ "$out" = "renew: YES" ]; then
@@ -108,7 +94,7 @@ stop_daemon() {
 }
 
 inside() {
-  local deb=$1 team=$2 scratch=$3 has_bridge=$4 has_daemon=$5 has_client=$6
+  local deb=$1 team=$2 scratch=$3 source=$4 has_bridge=$5 has_daemon=$6 has_client=$7
   mount -t tmpfs tmpfs "$scratch"
   for dir in usr etc var; do
     mkdir -p "$scratch/$dir/upper" "$scratch/$dir/work"
@@ -193,7 +179,7 @@ inside() {
 
   if [ "$has_daemon" = 1 ] && [ "$has_client" = 1 ]; then
     echo "== the daemon by hand"
-    install_fake_pmset
+    install -m 0755 "$source/tests/pmset-stand-in.sh" /usr/bin/pmset
     install -o root -g root -m 0755 /usr/bin/vesk-lease-client /usr/local/bin/vesk-app-check
     setfattr -n trusted.codesign.identifier -v com.vesk.Vesk /usr/local/bin/vesk-app-check
     setfattr -n trusted.codesign.team -v "$team" /usr/local/bin/vesk-app-check
@@ -213,7 +199,7 @@ inside() {
       echo "== the daemon socket-activated, with the unit's capabilities"
       local caps
       caps=$(sed -n 's/^CapabilityBoundingSet=//p' "$UNIT_DIR/$SERVICE.service" |
-        tr 'A-Z' 'a-z' | sed 's/cap_/+/g; s/ /,/g')
+        tr '[:upper:]' '[:lower:]' | sed 's/cap_/+/g; s/ /,/g')
       echo "bounding set: $caps"
       setpriv --no-new-privs --bounding-set "-all,$caps" \
         systemd-socket-activate --seqpacket -l "$SOCKET" "$DAEMON" \
@@ -297,7 +283,7 @@ fi
 
 mkdir "$work/ns"
 unshare --mount --propagation private \
-  bash "$0" --inside "$deb" "$team" "$work/ns" "$has_bridge" "$has_daemon" "$has_client" ||
+  bash "$0" --inside "$deb" "$team" "$work/ns" "$source" "$has_bridge" "$has_daemon" "$has_client" ||
   failures=$((failures + 1))
 
 if [ "$failures" -gt 0 ]; then
