@@ -5,6 +5,8 @@
 # unit leaves writable (and the daemon's children with it).
 #   sudo install -m 0755 packaging/tests/pmset-stand-in.sh /usr/bin/pmset
 state=/var/db/pmset-stand-in.SleepDisabled
+# Readable by everyone, whatever umask the daemon runs with.
+umask 022
 case "$1" in
   -g)
     value=$(cat "$state" 2>/dev/null || echo 0)
