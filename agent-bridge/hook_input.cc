@@ -7,25 +7,21 @@
 
 namespace vesk {
 
-std::optional<std::string> readHookInput(int fd) {
-  std::string buffer;
-  while (buffer.size() <= kHookInputLimitBytes) {
-    const std::size_t want = std::min(kHookInputPieceBytes,
-                                      kHookInputLimitBytes + 1 - buffer.size());
-    const std::size_t old = buffer.size();
-    buffer.resize(old + want);
+std::optional<HookInput> readHookInput(int fd) {
+  HookInput input;
+  input.buffer.reset(new char[kHookInputLimitBytes + 1]);
+  while (input.size <= kHookInputLimitBytes) {
+    const std::size_t want =
+        std::min(kHookInputPieceBytes, kHookInputLimitBytes + 1 - input.size);
     ssize_t got;
     do {
-      got = ::read(fd, buffer.data() + old, want);
+      got = ::read(fd, input.buffer.get() + input.size, want);
     } while (got < 0 && errno == EINTR);
-    if (got <= 0) {
-      buffer.resize(old);
-      break;
-    }
-    buffer.resize(old + static_cast<std::size_t>(got));
+    if (got <= 0) break;
+    input.size += static_cast<std::size_t>(got);
   }
-  if (buffer.size() > kHookInputLimitBytes) return std::nullopt;
-  return buffer;
+  if (input.size > kHookInputLimitBytes) return std::nullopt;
+  return input;
 }
 
 }  // namespace vesk

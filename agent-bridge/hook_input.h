@@ -12,15 +12,24 @@
 #define VESK_AGENT_BRIDGE_HOOK_INPUT_H_
 
 #include <cstddef>
+#include <memory>
 #include <optional>
-#include <string>
+#include <string_view>
 
 namespace vesk {
 
 inline constexpr std::size_t kHookInputLimitBytes = 1048576;
 inline constexpr std::size_t kHookInputPieceBytes = 65536;
 
-std::optional<std::string> readHookInput(int fd);
+// The bytes read. The buffer is allocated once at the full limit and left
+// uninitialised, so only the pages actually read into are ever touched.
+struct HookInput {
+  std::unique_ptr<char[]> buffer;
+  std::size_t size = 0;
+  std::string_view bytes() const { return {buffer.get(), size}; }
+};
+
+std::optional<HookInput> readHookInput(int fd);
 
 }  // namespace vesk
 

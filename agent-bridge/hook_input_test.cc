@@ -43,17 +43,19 @@ TEST(ReadHookInput, AcceptsUpToTheLimitAndNoMore) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.size);
     InputFile input(std::string(c.size, 'x'));
-    std::optional<std::string> bytes = readHookInput(input.fd());
+    std::optional<HookInput> bytes = readHookInput(input.fd());
     ASSERT_EQ(bytes.has_value(), c.accepted);
     if (bytes) {
-      EXPECT_EQ(bytes->size(), c.size);
+      EXPECT_EQ(bytes->bytes(), std::string(c.size, 'x'));
     }
     EXPECT_EQ(input.consumed(), c.consumed);
   }
 }
 
 TEST(ReadHookInput, StopsAtAFailedReadWithWhatCameBefore) {
-  EXPECT_EQ(readHookInput(-1), std::string());
+  std::optional<HookInput> input = readHookInput(-1);
+  ASSERT_TRUE(input);
+  EXPECT_EQ(input->size, 0u);
 }
 
 TEST(ReadHookInput, RetriesInterruptedReads) {
@@ -65,9 +67,10 @@ TEST(ReadHookInput, RetriesInterruptedReads) {
   ASSERT_EQ(pipe(fds), 0);
 
   std::atomic<bool> done = false;
-  std::optional<std::string> result;
+  std::string result;
   std::thread reader([&] {
-    result = readHookInput(fds[0]);
+    std::optional<HookInput> input = readHookInput(fds[0]);
+    if (input) result = input->bytes();
     done = true;
   });
   // Interrupt the blocked reader many times before any byte arrives.

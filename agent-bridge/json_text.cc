@@ -12,9 +12,7 @@
 namespace vesk {
 namespace json = boost::json;
 
-namespace {
-
-json::parse_options strictOptions() {
+json::parse_options strictParseOptions() {
   json::parse_options options;
   options.max_depth = kMaxJsonDepth;
   options.allow_comments = false;
@@ -22,6 +20,8 @@ json::parse_options strictOptions() {
   options.allow_invalid_utf8 = false;
   return options;
 }
+
+namespace {
 
 bool appendDouble(std::string& out, double number) {
   if (!std::isfinite(number)) return false;
@@ -48,7 +48,7 @@ std::optional<json::object> parseJsonObject(std::string_view text,
                                             json::storage_ptr storage) {
   std::error_code ec;
   json::value value = json::parse(json::string_view(text.data(), text.size()),
-                                  ec, std::move(storage), strictOptions());
+                                  ec, std::move(storage), strictParseOptions());
   if (ec || !value.is_object()) return std::nullopt;
   return std::move(value.get_object());
 }

@@ -20,6 +20,7 @@
 #define VESK_AGENT_BRIDGE_JSON_TEXT_H_
 
 #include <boost/json/object.hpp>
+#include <boost/json/parse_options.hpp>
 #include <boost/json/storage_ptr.hpp>
 #include <optional>
 #include <string>
@@ -33,6 +34,9 @@ namespace vesk {
 // accepted document well inside a default 8 MiB stack (a few hundred KiB in
 // an optimised build). A deeper document counts as malformed.
 inline constexpr std::size_t kMaxJsonDepth = 10000;
+
+// Strict RFC 8259 with valid UTF-8 and the depth limit above.
+boost::json::parse_options strictParseOptions();
 
 std::optional<boost::json::object> parseJsonObject(
     std::string_view text, boost::json::storage_ptr storage = {});

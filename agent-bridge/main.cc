@@ -30,10 +30,10 @@ void run(int argc, char** argv) {
       vesk::agentStateFromText(argv[2]);
   if (!baseState) return;
 
-  std::optional<std::string> input = vesk::readHookInput(STDIN_FILENO);
+  std::optional<vesk::HookInput> input = vesk::readHookInput(STDIN_FILENO);
   if (!input) return;
   std::optional<vesk::HookEvent> event =
-      vesk::decodeHookEvent(*input, argv[1], *baseState);
+      vesk::decodeHookEvent(input->bytes(), argv[1], *baseState);
   input.reset();
   if (!event) return;
 
