@@ -177,7 +177,7 @@ def as_user(uid, argv):
 class Sandbox:
     """The namespace's private /run, /var/db and /usr/bin/pmset."""
 
-    def __init__(self, options):
+    def __init__(self, options, record_fds=True):
         self.options = options
         mount("-t", "tmpfs", "-o", "mode=0755", "tmpfs", "/run")
         os.makedirs("/var/db", exist_ok=True)
@@ -187,7 +187,11 @@ class Sandbox:
             os.chmod(d, 0o755)
         pmset = BASE + "/up/pmset"
         with open(pmset, "w") as f:
-            f.write(FAKE_PMSET)
+            text = FAKE_PMSET
+            if not record_fds:
+                text = "\n".join(l for l in text.split("\n")
+                                 if "/proc/$$/fd" not in l)
+            f.write(text)
         os.chmod(pmset, 0o755)
         self.set_value(0)
         # The interpreter for raw clients, copied before /usr/bin changes.
@@ -547,7 +551,51 @@ def scenario_load(box):
     box.stop()
 
 
+def scenario_activation(box):
+    """A socket handed over by socket activation, first request queued."""
+    listener = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+    # As systemd's socket unit does with PassCredentials=yes.
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_PASSCRED, 1)
+    listener.bind(SOCKET_PATH)
+    os.chmod(SOCKET_PATH, 0o666)
+    listener.listen(16)
+    inode = os.stat(SOCKET_PATH).st_ino
+
+    # The connection that starts the daemon sends at once.
+    client = box.interactive()
+    client.process.stdin.write(b"renew\n")
+    client.process.stdin.flush()
+
+    def connected():
+        fds = "/proc/%d/fd" % client.process.pid
+        try:
+            return any(os.readlink(os.path.join(fds, f)).startswith("socket:")
+                       for f in os.listdir(fds))
+        except FileNotFoundError:
+            return False
+    wait_until(connected, what="the client to connect")
+
+    fd = 9  # clear of 3, where the daemon expects it
+    os.dup2(listener.fileno(), fd)
+    listener.close()
+    box.out = open(BASE + "/daemon.out", "wb")
+    box.daemon = subprocess.Popen(
+        ["sh", "-c", 'exec 3<&%d %d<&-; LISTEN_PID=$$ LISTEN_FDS=1 '
+         'LISTEN_FDNAMES=service exec "$0"' % (fd, fd), box.daemon_path],
+        pass_fds=(fd,), stdin=subprocess.DEVNULL, stdout=box.out,
+        stderr=subprocess.STDOUT)
+    os.close(fd)
+    line = client.process.stdout.readline().decode().strip()
+    check(line == "renew: YES", "queued first request: %r" % line)
+    check(box.value() == 1, "setting not 1")
+    check(client.call("release") == "YES", "release refused")
+    check(os.stat(SOCKET_PATH).st_ino == inode, "the daemon bound anew")
+    client.close()
+    box.stop()
+
+
 SCENARIOS = {
+    "activation": scenario_activation,
     "lease": scenario_lease,
     "load": scenario_load,
     "refusals": scenario_refusals,

@@ -1,0 +1,123 @@
+#!/usr/bin/env python3
+"""Lease service figures against the real daemon, as root.
+
+In a private mount namespace with the test double of /usr/bin/pmset (the
+root tests' sandbox), this measures:
+  - a renewal's round trip through the socket (the holder's renewal reads the
+    setting once), against the bare spawn of the same tool as the daemon does
+    it (service_spawn);
+  - the rate at which unverified connections are refused: by an unmarked
+    non-root client (the whole code check runs) and by root (refused on its
+    user id);
+  - the daemon's idle resident memory.
+
+  service_bench.py BUILD_DIR
+"""
+
+import os
+import socket
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "lease-daemon", "tests"))
+import root_test  # noqa: E402
+
+RENEWALS = 500
+SECONDS = 3.0
+
+
+def refusal_rate(uid):
+    """Connections refused per second by a client running as `uid`."""
+    read, write = os.pipe()
+    child = os.fork()
+    if child == 0:
+        os.close(read)
+        if uid:
+            os.setgroups([])
+            os.setgid(uid)
+            os.setuid(uid)
+        count = 0
+        end = time.monotonic() + SECONDS
+        while time.monotonic() < end:
+            s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+            s.connect(root_test.SOCKET_PATH)
+            if root_test.raw_call(s, root_test.RENEW) != b"":
+                os._exit(1)
+            s.close()
+            count += 1
+        os.write(write, str(count).encode())
+        os._exit(0)
+    os.close(write)
+    count = int(os.read(read, 64) or b"0")
+    os.waitpid(child, 0)
+    return count / SECONDS
+
+
+def timed_client(box, count):
+    start = time.monotonic()
+    status, lines = box.client("--count", str(count), "--interval", "0",
+                               "renew")
+    elapsed = time.monotonic() - start
+    if status != 0 or lines.count("YES") != count:
+        raise SystemExit("renewals failed: %s" % lines[:4])
+    return elapsed
+
+
+def inside(build):
+    options = type("Options", (), {})()
+    options.daemon = os.path.join(build, "bin", "VeskBreakSecurityHelper")
+    options.client = os.path.join(build, "bin", "vesk-lease-client")
+    options.sanitized = False
+    # The tool double without its descriptor log, which costs a child of
+    # its own.
+    box = root_test.Sandbox(options, record_fds=False)
+    box.start()
+    idle_rss = box.daemon_rss_kb()
+
+    spawn = float(subprocess.run(
+        [os.path.join(build, "bin", "service_spawn"), str(RENEWALS)],
+        capture_output=True, check=True).stdout)
+    # The first renewal captures the setting; the client process's own start
+    # is taken out by the one-renewal run.
+    one = min(timed_client(box, 1) for _ in range(5))
+    many = timed_client(box, RENEWALS + 1)
+    round_trip = (many - one) / RENEWALS * 1e6
+
+    unverified = refusal_rate(root_test.NOBODY)
+    as_root = refusal_rate(0)
+    after_rss = box.daemon_rss_kb()
+    box.stop()
+
+    print("| Figure | Value |")
+    print("|---|---|")
+    print("| bare spawn of the tool (`pmset -g`, as the daemon runs it) "
+          "| %.0f µs |" % spawn)
+    print("| renewal round trip through the socket | %.0f µs |" % round_trip)
+    print("| ratio (target ≤ 1.3×) | %.2f× |" % (round_trip / spawn))
+    print("| unverified non-root connections refused | %.0f /s |" % unverified)
+    print("| root connections refused | %.0f /s |" % as_root)
+    print("| idle RSS after start | %d kB |" % idle_rss)
+    print("| RSS after the runs above | %d kB |" % after_rss)
+    return 0
+
+
+def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--inside":
+        return inside(sys.argv[2])
+    if len(sys.argv) != 2:
+        print(__doc__)
+        return 2
+    if os.geteuid() != 0:
+        print("service_bench.py needs root (mount namespace, trusted. "
+              "attributes)")
+        return 1
+    build = os.path.abspath(sys.argv[1])
+    return subprocess.run(
+        ["unshare", "--mount", "--propagation", "private", sys.executable,
+         os.path.abspath(__file__), "--inside", build]).returncode
+
+
+if __name__ == "__main__":
+    sys.exit(main())
