@@ -52,7 +52,6 @@ constexpr char kUsage[] =
 struct Options {
   std::string command;
   std::string agent = "all";
-  bool agent_given = false;
   std::string bridge;
 };
 
@@ -68,7 +67,6 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     std::string* target = nullptr;
     if (arg == "--agent") {
       target = &options.agent;
-      options.agent_given = true;
     } else if (arg == "--bridge") {
       target = &options.bridge;
     } else {
@@ -200,7 +198,7 @@ int Run(const Options& options) {
     std::filesystem::path path = SettingsPath(*home, agent);
     std::string name(vesk::AgentName(agent));
     std::error_code ec;
-    if (!options.agent_given &&
+    if (options.agent == "all" &&
         !std::filesystem::is_directory(path.parent_path(), ec)) {
       std::printf("%s: %s not found, skipped (use --agent %s to %s anyway)\n",
                   name.c_str(), path.parent_path().c_str(),
