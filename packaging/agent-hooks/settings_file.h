@@ -39,8 +39,8 @@ std::optional<SettingsFile> ReadSettingsFile(const std::filesystem::path& path,
 std::optional<std::filesystem::path> BackUpSettingsFile(
     const SettingsFile& file, std::string* error);
 
-// Atomically replaces (or creates) the file with `text`. Creates a missing
-// parent directory with mode 0755.
+// Atomically replaces (or creates) the file with `text`. A new file gets mode
+// 0644 less the umask; a missing parent directory is created.
 bool ReplaceSettingsFile(const SettingsFile& file, const std::string& text,
                          std::string* error);
 
