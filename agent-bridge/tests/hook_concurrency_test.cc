@@ -3,15 +3,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <boost/json/parse.hpp>
 #include <boost/json/value.hpp>
-#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -22,7 +19,6 @@
 namespace vesk {
 namespace {
 namespace fs = std::filesystem;
-namespace json = boost::json;
 
 TEST(HookConcurrency, ReadersOnlyEverSeeWholeRecords) {
   char pattern[] = "/tmp/hook_concurrency.XXXXXX";
@@ -30,30 +26,23 @@ TEST(HookConcurrency, ReadersOnlyEverSeeWholeRecords) {
   const fs::path dir = home / "Library/Application Support/Vesk/agents";
   const fs::path file = dir / (sessionKey("Cursor", "shared") + ".json");
   fs::create_directories(dir);
-  // A large carried "startedAt" makes every write large, so a torn file
+  // A large carried "startedAt" makes every record large, so a torn file
   // would show.
   const std::string startedAt(300000, 's');
   std::ofstream(file) << R"({"activity":"Running","startedAt":")" << startedAt
-                      << R"("})";
-
-  // Each run gets a large event of its own.
-  const std::string event =
-      R"({"conversation_id":"shared","hook_event_name":"postToolUse",)"
-      R"("tool_output":")" +
-      std::string(900000, 'o') + R"("})";
-  FILE* input = tmpfile();
-  fwrite(event.data(), 1, event.size(), input);
-  fflush(input);
+                      << "\"}";
+  const fs::path input = home / "event.json";
+  std::ofstream(input) << R"({"conversation_id":"shared","tool_output":")"
+                       << std::string(900000, 'o') << "\"}";
 
   std::atomic<bool> writersDone = false;
-  std::atomic<int> goodReads = 0;
-  std::atomic<int> badReads = 0;
+  std::atomic<int> goodReads = 0, badReads = 0;
   std::thread reader([&] {
     while (!writersDone || goodReads == 0) {
       std::ifstream in(file, std::ios::binary);
       std::string text((std::istreambuf_iterator<char>(in)), {});
-      std::error_code ec;
-      json::value v = json::parse(text, ec);
+      boost::json::error_code ec;
+      boost::json::value v = boost::json::parse(text, ec);
       const bool whole = !ec && v.is_object() &&
                          v.as_object().contains("activity") &&
                          v.as_object().at("startedAt") == startedAt.c_str();
@@ -61,30 +50,24 @@ TEST(HookConcurrency, ReadersOnlyEverSeeWholeRecords) {
     }
   });
 
-  constexpr int kRuns = 64;
-  std::vector<pid_t> pids;
-  std::vector<int> fds;
-  for (int i = 0; i < kRuns; ++i) {
-    // Separate open file descriptions: each run reads from the start.
-    fds.push_back(
-        open(("/proc/self/fd/" + std::to_string(fileno(input))).c_str(),
-             O_RDONLY | O_CLOEXEC));
-    pids.push_back(test::startHook({home.string(), {"Cursor", "working"}, ""},
-                                   fds.back()));
+  std::vector<std::pair<pid_t, int>> runs;
+  for (int i = 0; i < 64; ++i) {
+    const int fd = open(input.c_str(), O_RDONLY | O_CLOEXEC);
+    runs.emplace_back(test::startHook({home, {"Cursor", "working"}, ""}, fd),
+                      fd);
   }
-  for (pid_t pid : pids) {
+  for (auto [pid, fd] : runs) {
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    EXPECT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    close(fd);
   }
   writersDone = true;
   reader.join();
-  for (int fd : fds) close(fd);
-  fclose(input);
 
   EXPECT_EQ(badReads, 0);
   EXPECT_GT(goodReads, 0);
+  // Only the status file: no temporary file left.
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1);
   fs::remove_all(home);
 }

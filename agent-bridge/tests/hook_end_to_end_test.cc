@@ -16,10 +16,9 @@ namespace vesk {
 namespace {
 namespace fs = std::filesystem;
 namespace json = boost::json;
-using test::HookRun;
-using test::runHook;
 
 constexpr std::size_t kLimit = 1048576;
+const std::string kEvent = R"({"session_id":"s1"})";
 
 std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -42,14 +41,20 @@ class HookEndToEnd : public testing::Test {
   }
   void TearDown() override { fs::remove_all(home_); }
 
-  HookRun run(const std::string& input,
-              std::vector<std::string> args = {"Claude Code", "working"}) {
-    HookRun result = runHook({home_.string(), std::move(args), input});
+  off_t run(const std::string& input,
+            std::vector<std::string> args = {"Claude Code", "working"}) {
+    test::HookRun result = test::runHook({home_, std::move(args), input});
     EXPECT_TRUE(result.exitedCleanly())
         << "status " << result.status << " output " << result.output;
-    return result;
+    return result.consumed;
   }
   json::object record() { return json::parse(readFile(file_)).as_object(); }
+  // "startedAt" read from the clock, just after "timestamp".
+  bool startedAfresh() {
+    const json::object r = record();
+    return r.at("startedAt").is_double() &&
+           r.at("startedAt").as_double() >= r.at("timestamp").as_double();
+  }
   void plant(const std::string& content, mode_t dirMode, mode_t fileMode) {
     fs::create_directories(dir_);
     std::ofstream(file_) << content;
@@ -61,57 +66,56 @@ class HookEndToEnd : public testing::Test {
 };
 
 TEST_F(HookEndToEnd, BadArgumentsEndTheRunBeforeReadingInput) {
-  const std::vector<std::string> argumentLists[] = {
-      {},
-      {"Claude Code"},
-      {"Claude Code", "working", "extra"},
-      {"claude code", "working"},
-      {"Cursor", "working "},
-      {"Cursor", "Idle"},
-  };
-  for (const auto& args : argumentLists) {
-    HookRun result = run(R"({"session_id":"s1"})", args);
-    EXPECT_EQ(result.consumed, 0) << args.size();
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {},
+           {"Claude Code"},
+           {"Claude Code", "working", "extra"},
+           {"claude code", "working"},
+           {"Cursor", "working "}}) {
+    EXPECT_EQ(run(kEvent, args), 0) << args.size();
   }
   EXPECT_FALSE(fs::exists(home_ / "Library"));
 }
 
-TEST_F(HookEndToEnd, WritesTheRecordWithPrivateModes) {
+TEST_F(HookEndToEnd, WritesTheRecordAndForcesPrivateModes) {
   run(R"({"session_id":"s1","hook_event_name":"PreToolUse",)"
       R"("tool_name":"AskUserQuestion","cwd":"/work/proj/"})");
-  const json::object r = record();
+  json::object r = record();
   EXPECT_EQ(r.size(), 7u);
   EXPECT_EQ(r.at("agent"), "Claude Code");
   EXPECT_EQ(r.at("session"), file_.stem().c_str());
   EXPECT_EQ(r.at("state"), "needsAttention");
   EXPECT_EQ(r.at("activity"), "Needs attention");
   EXPECT_EQ(r.at("project"), "proj");
-  EXPECT_TRUE(r.at("timestamp").is_double());
-  EXPECT_TRUE(r.at("startedAt").is_double());
+  EXPECT_TRUE(r.at("timestamp").is_double() && r.at("startedAt").is_double());
   for (fs::path p = dir_; p != home_; p = p.parent_path()) {
     EXPECT_EQ(modeOf(p), 0700u) << p;
   }
   EXPECT_EQ(modeOf(file_), 0600u);
 
-  // Existing folder and file are forced back to private modes.
   chmod(dir_.c_str(), 0755);
   chmod(file_.c_str(), 0644);
-  run(R"({"session_id":"s1","hook_event_name":"Stop"})");
+  run(kEvent);
   EXPECT_EQ(modeOf(dir_), 0700u);
   EXPECT_EQ(modeOf(file_), 0600u);
   EXPECT_EQ(record().size(), 6u);
+
+  // A link planted at the file's path is replaced, its target untouched.
+  fs::remove(file_);
+  std::ofstream(home_ / "target") << "keep";
+  fs::create_symlink(home_ / "target", file_);
+  run(kEvent);
+  EXPECT_FALSE(fs::is_symlink(file_));
+  EXPECT_EQ(readFile(home_ / "target"), "keep");
 }
 
 TEST_F(HookEndToEnd, AcceptsExactlyOneMebibyte) {
-  const std::string event = R"({"session_id":"s1"})";
-  run(event + std::string(kLimit - event.size(), ' '));
+  run(kEvent + std::string(kLimit - kEvent.size(), ' '));
   EXPECT_TRUE(fs::exists(file_));
-
   fs::remove_all(home_ / "Library");
-  HookRun result = run(event + std::string(2 * kLimit, ' '));
-  EXPECT_EQ(result.consumed, off_t(kLimit + 1));
-  EXPECT_FALSE(fs::exists(home_ / "Library"));
-  run(event + std::string(kLimit + 1 - event.size(), ' '));
+  EXPECT_EQ(run(kEvent + std::string(kLimit + 1 - kEvent.size(), ' ')),
+            off_t(kLimit + 1));
+  EXPECT_EQ(run(kEvent + std::string(2 * kLimit, ' ')), off_t(kLimit + 1));
   EXPECT_FALSE(fs::exists(home_ / "Library"));
 }
 
@@ -125,39 +129,29 @@ TEST_F(HookEndToEnd, DroppedEventStillPreparesTheDirectoryOnly) {
   EXPECT_EQ(readFile(file_), "not even json");
 }
 
-TEST_F(HookEndToEnd, UnusableInputLeavesNoTrace) {
-  const std::string inputs[] = {
+TEST_F(HookEndToEnd, NeverFailsVisiblyOnHostileInput) {
+  const std::string unusable[] = {
       "",
-      "\x89PNG\r\n\x1a\n\0\0\0\rIHDR",
+      std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16),
       "{\"session_id\":\"\xc3\x28\"}",
       std::string(kLimit, '['),
       std::string(kLimit / 2, '[') + std::string(kLimit / 2, ']'),
-      R"([{"session_id":"s1"}])",
-      R"({"session_id":null,"conversation_id":"s1"})",
-      std::string("{\"session_id\":\"s1\"}\0", 21),
+      kEvent + '\0',
   };
-  for (const std::string& input : inputs) run(input);
+  for (const std::string& input : unusable) run(input);
   EXPECT_FALSE(fs::exists(home_ / "Library"));
-}
-
-TEST_F(HookEndToEnd, ToleratesHostileButValidInput) {
-  const std::string inputs[] = {
-      R"({"session_id":"s1","n":)" + std::string(300000, '9') + "}",
-      R"({"session_id":"s1","n":1e999999,"m":-1e-999999})",
-      std::string("{\"session_id\":\"s\\u0000\",\"x\":\"\\u0000\"}"),
-      R"({"session_id":"s1","x":)" + std::string(kLimit / 2 - 20, '[') +
-          std::string(kLimit / 2 - 20, ']') + "}",
-      R"({"session_id":"s1","x":)" + std::string(9999, '[') +
-          std::string(9999, ']') + "}",
-  };
-  for (const std::string& input : inputs) run(input);
+  for (const std::string& input :
+       {R"({"session_id":"s1","n":)" + std::string(300000, '9') + "}",
+        std::string(R"({"session_id":"s1","n":1e999,"m":-1e-999})"),
+        std::string(R"({"session_id":"s1\u0000","x":"\u0000"})")}) {
+    run(input);
+  }
   EXPECT_TRUE(fs::exists(file_));
 }
 
 TEST_F(HookEndToEnd, CarriesStartedAtWhateverItsType) {
-  const char* values[] = {R"("yesterday")",    "null", R"([1,{"a":true}])",
-                          "1733500000.123456", "12",   "-0.5"};
-  for (const char* value : values) {
+  for (const char* value : {R"("yesterday")", "null", R"([1,{"a":true}])",
+                            "1733500000.123456", "12"}) {
     SCOPED_TRACE(value);
     plant(std::string(R"({"startedAt":)") + value + R"(,"extra":1})", 0700,
           0600);
@@ -165,29 +159,29 @@ TEST_F(HookEndToEnd, CarriesStartedAtWhateverItsType) {
     EXPECT_EQ(record().at("startedAt"), json::parse(value));
     EXPECT_FALSE(record().contains("extra"));
     run(R"({"session_id":"s1","hook_event_name":"UserPromptSubmit"})");
-    const json::object r = record();
-    ASSERT_TRUE(r.at("startedAt").is_double());
-    EXPECT_GE(r.at("startedAt").as_double(), r.at("timestamp").as_double());
+    EXPECT_TRUE(startedAfresh());
+  }
+  // An unusable previous file counts as none.
+  for (const char* content : {"", R"({"startedAt":1)", R"([1])", "x"}) {
+    plant(content, 0700, 0600);
+    run(kEvent);
+    EXPECT_TRUE(startedAfresh()) << content;
   }
 }
 
 TEST_F(HookEndToEnd, KeepsTheEarlierFileWhenNothingCanBeWritten) {
-  // An infinity carried over has no JSON form.
   const std::string infinite = R"({"startedAt":1e400})";
   plant(infinite, 0700, 0644);
-  run(R"({"session_id":"s1"})");
+  run(kEvent);
   EXPECT_EQ(readFile(file_), infinite);
   EXPECT_EQ(modeOf(file_), 0644u);
 
   // A write cut short by the file-size limit leaves the earlier file whole
   // and no temporary file behind.
-  const std::string big =
-      R"({"startedAt":")" + std::string(100000, 'x') + R"("})";
+  const std::string big = R"({"startedAt":")" + std::string(99999, 'x') + "\"}";
   plant(big, 0700, 0644);
-  HookRun result = runHook({home_.string(),
-                            {"Claude Code", "working"},
-                            R"({"session_id":"s1"})",
-                            4096});
+  test::HookRun result =
+      test::runHook({home_, {"Claude Code", "working"}, kEvent, 4096});
   EXPECT_TRUE(result.exitedCleanly()) << result.status;
   EXPECT_EQ(readFile(file_), big);
   EXPECT_EQ(modeOf(file_), 0600u);
@@ -196,7 +190,7 @@ TEST_F(HookEndToEnd, KeepsTheEarlierFileWhenNothingCanBeWritten) {
 
 TEST_F(HookEndToEnd, SurvivesAStatusDirectoryThatCannotBeCreated) {
   std::ofstream(home_ / "Library") << "a file where a folder belongs";
-  run(R"({"session_id":"s1"})");
+  run(kEvent);
   EXPECT_EQ(readFile(home_ / "Library"), "a file where a folder belongs");
 }
 
