@@ -123,6 +123,12 @@ class DelegateTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    // A connection holding the lease holds its endpoint and so the
+    // controller; the service breaks that at invalidation, the test here.
+    for (const std::weak_ptr<FakeConnection>& weak : connections_) {
+      if (auto connection = weak.lock()) connection->exported.reset();
+    }
+    if (helper_) drainQueue();
     helper_.reset();
     std::filesystem::remove_all(dir_);
   }
@@ -130,6 +136,7 @@ class DelegateTest : public ::testing::Test {
   std::shared_ptr<FakeConnection> acceptedConnection() {
     auto connection = std::make_shared<FakeConnection>();
     setUpAcceptedConnection(helper_, connection);
+    connections_.push_back(connection);
     return connection;
   }
 
@@ -150,6 +157,7 @@ class DelegateTest : public ::testing::Test {
   std::atomic<int64_t> setting_{0};
   std::atomic<int> reads_{0};
   std::shared_ptr<SecurityHelper> helper_;
+  std::vector<std::weak_ptr<FakeConnection>> connections_;
 };
 
 TEST_F(DelegateTest, AcceptedConnectionIsSetUpThenResumed) {

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Usage: scripts/bench.sh [DIR]
+# Builds the project in release mode into DIR (default build-bench) and runs
+# the benchmarks; bench/README.md says what each one measures. Benchmarks
+# that need root say so and are skipped otherwise.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${1:-build-bench}
+bash scripts/build.sh "$dir"
+
+# --- lease service ---
+echo "== lease service"
+if [ "$(id -u)" -eq 0 ]; then
+  python3 bench/service_bench.py "$dir"
+else
+  echo "skipped: needs root (mount namespace, trusted. attributes)"
+fi
