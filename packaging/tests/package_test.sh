@@ -194,21 +194,35 @@ inside() {
     stop_daemon "$pid"
 
     if command -v systemd-socket-activate >/dev/null; then
-      # As the service unit runs it: handed the socket, no new privileges,
-      # and only the capabilities the unit's bounding set leaves.
-      echo "== the daemon socket-activated, with the unit's capabilities"
+      # Roughly as the service unit runs it: handed the socket, in a file
+      # system that is read-only but for /var/db (ProtectSystem=strict,
+      # ProtectHome=read-only), with no new privileges and only the
+      # capabilities of the unit's bounding set. Every exec keeps the
+      # process id, so LISTEN_PID still names the daemon.
+      echo "== the daemon socket-activated, sandboxed like the unit"
       local caps
       caps=$(sed -n 's/^CapabilityBoundingSet=//p' "$UNIT_DIR/$SERVICE.service" |
         tr '[:upper:]' '[:lower:]' | sed 's/cap_/+/g; s/ /,/g')
       echo "bounding set: $caps"
-      setpriv --no-new-privs --bounding-set "-all,$caps" \
-        systemd-socket-activate --seqpacket -l "$SOCKET" "$DAEMON" \
-        >/dev/null 2>&1 &
+      grep -qx 'ReadWritePaths=/var/db' "$UNIT_DIR/$SERVICE.service" ||
+        fail "the unit no longer leaves exactly /var/db writable"
+      # shellcheck disable=SC2016
+      systemd-socket-activate --seqpacket -l "$SOCKET" \
+        unshare --mount --propagation private sh -c '
+          set -e
+          mount --bind /var/db /var/db
+          for m in / /usr /etc /var /run /home /tmp; do
+            mountpoint -q "$m" || mount --bind "$m" "$m"
+            mount -o remount,bind,ro "$m"
+          done
+          exec setpriv --no-new-privs --bounding-set "-all,$1" "$2"
+        ' sandbox "$caps" "$DAEMON" >"$scratch/sandboxed.log" 2>&1 &
       pid=$!
       if wait_for_socket; then
         chmod 0666 "$SOCKET"
         check_lease "socket-activated"
       else
+        cat "$scratch/sandboxed.log"
         fail "no socket from systemd-socket-activate"
       fi
       stop_daemon "$pid"
