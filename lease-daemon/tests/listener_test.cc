@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "listener.h"
@@ -161,6 +162,18 @@ TEST_F(ListenerTest, AnswersEachRequestInOrder) {
   EXPECT_EQ(receive(fd).bytes, kYes);
   close(fd);
   EXPECT_TRUE(waitUntil([&] { return invalidated_ == 1; }));
+}
+
+TEST_F(ListenerTest, ServesRequestsFromAnyThreadOfTheVerifiedProcess) {
+  start();
+  int fd = connect();
+  ASSERT_EQ(call(fd, kRenew), kYes);
+  std::optional<std::string> answer;
+  std::thread other([&] { answer = call(fd, kRelease); });
+  other.join();
+  EXPECT_EQ(answer, kNo);
+  EXPECT_EQ(invalidated_, 0);
+  close(fd);
 }
 
 TEST_F(ListenerTest, ServesARequestSentBeforeTheConnectionIsAccepted) {
