@@ -36,12 +36,12 @@ class Sequence {
   }
 
   void run() {
-    h_.system->setSetting(coin(0.5));
+    h_.system->setting = coin(0.5);
     // Sometimes an earlier run left a valid file behind.
     if (chance(0.2)) {
       int64_t left = coin(0.5);
       ASSERT_TRUE(saveLeaseState(h_.statePath, left));
-      if (chance(0.3)) h_.system->rejectWritesOf({left});
+      if (chance(0.3)) h_.system->rejected = {left};
     }
     h_.start();
     checkInvariants("start");
@@ -64,7 +64,7 @@ class Sequence {
 
   void step() {
     Snapshot before = h_.snapshot();
-    int64_t settingBefore = h_.system->setting();
+    int64_t settingBefore = h_.system->setting;
     h_.system->resetCounts();
     switch (pick(10)) {
       case 0:
@@ -77,8 +77,8 @@ class Sequence {
           expectUnchanged("renew by non-owner", ok, before, settingBefore);
         } else if (ok) {
           EXPECT_EQ(after.owner, c);
-          EXPECT_EQ(after.deadline, h_.system->now() + 10.0);
-          EXPECT_EQ(h_.system->setting(), 1);
+          EXPECT_EQ(after.deadline, h_.system->now + 10.0);
+          EXPECT_EQ(h_.system->setting, 1);
         }
         if (!before.original && after.original) {
           // A capture records the setting as it was before the request.
@@ -95,7 +95,7 @@ class Sequence {
           expectUnchanged("release by non-owner", ok, before, settingBefore);
         } else if (!before.owner) {
           EXPECT_TRUE(ok);
-          EXPECT_TRUE(h_.system->writes().empty());
+          EXPECT_TRUE(h_.system->writes.empty());
         }
         checkInvariants("release");
         break;
@@ -105,8 +105,8 @@ class Sequence {
         checkInvariants("invalidate");
         break;
       case 6:
-        h_.system->advance(
-            std::uniform_real_distribution<double>(0, 12)(random_));
+        h_.system->now +=
+            std::uniform_real_distribution<double>(0, 12)(random_);
         [[fallthrough]];
       case 7:
         h_.tick();
@@ -123,7 +123,7 @@ class Sequence {
             fileRemoved_ = true;
           }
         } else {
-          h_.system->setSetting(coin(0.5));
+          h_.system->setting = coin(0.5);
         }
         checkInvariants("outside change");
         break;
@@ -133,14 +133,14 @@ class Sequence {
   void changeFaults() {
     h_.system->clearFaults();
     if (chance(0.5)) return;
-    if (chance(0.3)) h_.system->failReads(true);
-    if (chance(0.3)) h_.system->rejectWritesOf({coin(0.5)});
-    if (chance(0.2)) h_.system->unverifiedWritesOf({coin(0.5)});
+    if (chance(0.3)) h_.system->failReads = true;
+    if (chance(0.3)) h_.system->rejected = {coin(0.5)};
+    if (chance(0.2)) h_.system->unverified = {coin(0.5)};
     std::set<StateFileStep> steps;
     if (chance(0.2)) steps.insert(StateFileStep::kWrite);
     if (chance(0.2)) steps.insert(StateFileStep::kSetPermissions);
     if (chance(0.3)) steps.insert(StateFileStep::kRemove);
-    h_.system->failStateStep(steps);
+    h_.system->failingSteps = steps;
   }
 
   void expectUnchanged(const char* what, bool reply, const Snapshot& before,
@@ -151,9 +151,9 @@ class Sequence {
     EXPECT_EQ(after.owner, before.owner);
     EXPECT_EQ(after.deadline, before.deadline);
     EXPECT_EQ(after.original, before.original);
-    EXPECT_EQ(h_.system->setting(), settingBefore);
-    EXPECT_EQ(h_.system->reads(), 0);
-    EXPECT_TRUE(h_.system->writes().empty());
+    EXPECT_EQ(h_.system->setting, settingBefore);
+    EXPECT_EQ(h_.system->reads, 0);
+    EXPECT_TRUE(h_.system->writes.empty());
   }
 
   void checkInvariants(const char* after) {
@@ -174,13 +174,13 @@ class Sequence {
   void settle() {
     h_.system->clearFaults();
     Snapshot before = h_.snapshot();
-    int64_t settingBefore = h_.system->setting();
+    int64_t settingBefore = h_.system->setting;
     for (int second = 0; second < 11; ++second) {
-      h_.system->advance(1.0);
+      h_.system->now += 1.0;
       h_.tick();
     }
     Snapshot s = h_.snapshot();
-    EXPECT_EQ(h_.system->setting(), before.original.value_or(settingBefore));
+    EXPECT_EQ(h_.system->setting, before.original.value_or(settingBefore));
     EXPECT_EQ(s.original.has_value(), fileRemoved_);
     // A restore that keeps failing at the missing file also keeps the
     // lapsed owner.

@@ -11,6 +11,8 @@
 #include <functional>
 #include <limits>
 #include <mutex>
+#include <set>
+#include <sstream>
 
 #include "lease_fakes.h"
 #include "lease_state_file.h"
@@ -20,370 +22,144 @@
 namespace vesk {
 namespace {
 
-using testing::FakeSystem;
 using testing::LeaseHarness;
 
 struct Clients {
   std::shared_ptr<Connection> a = std::make_shared<Connection>();
   std::shared_ptr<Connection> b = std::make_shared<Connection>();
+  std::shared_ptr<Connection> named(const std::string& name) const {
+    return name == "a" ? a : name == "b" ? b : nullptr;
+  }
 };
 
-enum class Owner { kNone, kA, kB };
+// Plays a ';'-separated script of steps and returns the reply of the last
+// request in it. Steps: "renew X", "release X", "invalidate X" (X is a, b or
+// none), "tick", "advance SECONDS", "setting V", "reject V...", "unverified
+// V...", "failreads", "fail write|permissions|remove", "clear" (all faults),
+// "unlink" (the state file, from outside).
+std::optional<bool> play(LeaseHarness& h, const Clients& c,
+                         const std::string& script) {
+  std::optional<bool> reply;
+  std::istringstream steps(script);
+  std::string step;
+  while (std::getline(steps, step, ';')) {
+    std::istringstream words(step);
+    std::string verb, arg;
+    words >> verb >> arg;
+    testing::FakeSystem& s = *h.system;
+    if (verb == "renew") reply = h.renew(c.named(arg));
+    if (verb == "release") reply = h.release(c.named(arg));
+    if (verb == "invalidate") h.invalidate(c.named(arg));
+    if (verb == "tick") h.tick();
+    if (verb == "advance") s.now += std::stod(arg);
+    if (verb == "setting") s.setting = std::stoll(arg);
+    if (verb == "failreads") s.failReads = true;
+    if (verb == "clear") s.clearFaults();
+    if (verb == "unlink") ::unlink(h.statePath.c_str());
+    if (verb == "reject" || verb == "unverified") {
+      std::set<int64_t>& values = verb == "reject" ? s.rejected : s.unverified;
+      for (std::istringstream v(step.substr(step.find(arg))); v >> arg;) {
+        values.insert(std::stoll(arg));
+      }
+    }
+    if (verb == "fail") {
+      s.failingSteps.insert(arg == "write" ? StateFileStep::kWrite
+                            : arg == "permissions"
+                                ? StateFileStep::kSetPermissions
+                                : StateFileStep::kRemove);
+    }
+  }
+  return reply;
+}
 
 struct Transition {
   const char* name;
-  // Brings a started controller (setting 0, no faults) into the state the
-  // case starts from. Counts are reset after it.
-  std::function<void(LeaseHarness&, Clients&)> given;
-  // The event; returns its reply, if it has one.
-  std::function<std::optional<bool>(LeaseHarness&, Clients&)> when;
+  const char* given;  // from a started controller, setting 0, no faults
+  const char* when;
   std::optional<bool> reply;
-  Owner owner;
+  const char* owner;  // a, b or none
   std::optional<int64_t> original;
   int64_t setting;
   std::optional<int64_t> file;  // absent: no state file
-  std::vector<int64_t> writes;
+  std::vector<int64_t> writes;  // by the event
 };
 
-void hold(LeaseHarness& h, Clients& c) { ASSERT_TRUE(h.renew(c.a)); }
+constexpr auto kNo = std::nullopt;
+// The lease is held by a.
+#define HELD "renew a"
+// A restore is owed and no one holds the lease: a's release could not write
+// the value back.
+#define OWED "renew a; reject 0; release a; clear"
+// a let the lease lapse and the restore on the tick failed.
+#define LAPSED "renew a; reject 0; advance 10; tick; clear"
 
-// A restore is owed and no one holds the lease: the owner's release could
-// not write the value back.
-void owedWithoutOwner(LeaseHarness& h, Clients& c) {
-  hold(h, c);
-  h.system->rejectWritesOf({0});
-  ASSERT_FALSE(h.release(c.a));
-  h.system->clearFaults();
-}
-
-// The owner let the lease lapse and the restore on the tick failed.
-void owedWithStaleOwner(LeaseHarness& h, Clients& c) {
-  hold(h, c);
-  h.system->rejectWritesOf({0});
-  h.system->advance(10.0);
-  h.tick();
-  h.system->clearFaults();
-}
-
-std::function<std::optional<bool>(LeaseHarness&, Clients&)> renewBy(
-    std::shared_ptr<Connection> Clients::*who) {
-  return [who](LeaseHarness& h, Clients& c) { return h.renew(c.*who); };
-}
-std::function<std::optional<bool>(LeaseHarness&, Clients&)> releaseBy(
-    std::shared_ptr<Connection> Clients::*who) {
-  return [who](LeaseHarness& h, Clients& c) { return h.release(c.*who); };
-}
-
-template <typename F>
-std::function<std::optional<bool>(LeaseHarness&, Clients&)> then(F f) {
-  return [f](LeaseHarness& h, Clients& c) -> std::optional<bool> {
-    f(h, c);
-    return std::nullopt;
-  };
-}
-
+// Each case: name, given, event; then the reply, owner, captured value,
+// setting, state file and the writes made by the event.
+// clang-format off
 const Transition kTransitions[] = {
-    {"IdleRenewCapturesZeroAndDisablesSleep",
-     nullptr,
-     renewBy(&Clients::a),
-     true,
-     Owner::kA,
-     0,
-     1,
-     0,
-     {1}},
-    {"IdleRenewWhenAlreadyOneWritesNothing",
-     [](LeaseHarness& h, Clients&) { h.system->setSetting(1); },
-     renewBy(&Clients::a),
-     true,
-     Owner::kA,
-     1,
-     1,
-     1,
-     {}},
-    {"IdleRenewWithUnreadableSettingFails",
-     [](LeaseHarness& h, Clients&) { h.system->failReads(true); },
-     renewBy(&Clients::a),
-     false,
-     Owner::kNone,
-     std::nullopt,
-     0,
-     std::nullopt,
-     {}},
-    {"IdleRenewWhoseStateFileCannotBeWrittenFails",
-     [](LeaseHarness& h, Clients&) {
-       h.system->failStateStep({StateFileStep::kWrite});
-     },
-     renewBy(&Clients::a),
-     false,
-     Owner::kNone,
-     std::nullopt,
-     0,
-     std::nullopt,
-     {}},
-    {"IdleRenewWhosePermissionStepFailsLeavesTheFile",
-     [](LeaseHarness& h, Clients&) {
-       h.system->failStateStep({StateFileStep::kSetPermissions});
-     },
-     renewBy(&Clients::a),
-     false,
-     Owner::kNone,
-     std::nullopt,
-     0,
-     0,
-     {}},
-    {"IdleRenewWhoseWriteOfOneFailsRestoresAtOnce",
-     [](LeaseHarness& h, Clients&) { h.system->rejectWritesOf({1}); },
-     renewBy(&Clients::a),
-     false,
-     Owner::kNone,
-     std::nullopt,
-     0,
-     std::nullopt,
-     {1, 0}},
-    {"IdleRenewWhoseWriteAndRestoreFailLeavesTheValueOwed",
-     [](LeaseHarness& h, Clients&) {
-       h.system->rejectWritesOf({0, 1});
-     },
-     renewBy(&Clients::a),
-     false,
-     Owner::kNone,
-     0,
-     0,
-     0,
-     {1, 0}},
-    {"HeldRenewByOwnerOnlyMovesTheDeadline",
-     [](LeaseHarness& h, Clients& c) {
-       hold(h, c);
-       h.system->advance(9.0);
-     },
-     renewBy(&Clients::a),
-     true,
-     Owner::kA,
-     0,
-     1,
-     0,
-     {}},
-    {"HeldRenewByOwnerPutsALostSettingBack",
-     [](LeaseHarness& h, Clients& c) {
-       hold(h, c);
-       h.system->setSetting(0);
-     },
-     renewBy(&Clients::a),
-     true,
-     Owner::kA,
-     0,
-     1,
-     0,
-     {1}},
-    {"HeldRenewByOwnerWhoseWriteFailsKeepsTheLease",
-     [](LeaseHarness& h, Clients& c) {
-       hold(h, c);
-       h.system->setSetting(0);
-       h.system->rejectWritesOf({1});
-     },
-     renewBy(&Clients::a),
-     false,
-     Owner::kA,
-     0,
-     0,
-     0,
-     {1}},
-    {"HeldRenewByAnotherIsRefused",
-     hold,
-     renewBy(&Clients::b),
-     false,
-     Owner::kA,
-     0,
-     1,
-     0,
-     {}},
-    {"HeldReleaseByAnotherIsRefused",
-     hold,
-     releaseBy(&Clients::b),
-     false,
-     Owner::kA,
-     0,
-     1,
-     0,
-     {}},
-    {"HeldReleaseByOwnerRestores",
-     hold,
-     releaseBy(&Clients::a),
-     true,
-     Owner::kNone,
-     std::nullopt,
-     0,
-     std::nullopt,
-     {0}},
-    {"HeldReleaseByOwnerWhoseWriteBackFailsLeavesItOwed",
-     [](LeaseHarness& h, Clients& c) {
-       hold(h, c);
-       h.system->rejectWritesOf({0});
-     },
-     releaseBy(&Clients::a),
-     false,
-     Owner::kNone,
-     0,
-     1,
-     0,
-     {0}},
-    {"HeldReleaseByOwnerWhoseRemovalFailsLeavesItOwed",
-     [](LeaseHarness& h, Clients& c) {
-       hold(h, c);
-       h.system->failStateStep({StateFileStep::kRemove});
-     },
-     releaseBy(&Clients::a),
-     false,
-     Owner::kNone,
-     0,
-     0,
-     0,
-     {0}},
-    {"HeldReleaseWithStateFileDeletedOutsideWritesBackButStaysOwed",
-     [](LeaseHarness& h, Clients& c) {
-       hold(h, c);
-       ::unlink(h.statePath.c_str());
-     },
-     releaseBy(&Clients::a),
-     false,
-     Owner::kNone,
-     0,
-     0,
-     std::nullopt,
-     {0}},
-    {"IdleReleaseIsGranted",
-     nullptr,
-     releaseBy(&Clients::a),
-     true,
-     Owner::kNone,
-     std::nullopt,
-     0,
-     std::nullopt,
-     {}},
-    {"OwedReleaseWithoutOwnerIsGrantedAndLeavesTheRestoreToTheTick",
-     owedWithoutOwner,
-     releaseBy(&Clients::b),
-     true,
-     Owner::kNone,
-     0,
-     1,
-     0,
-     {}},
-    {"HeldInvalidationOfOwnerRestores",
-     hold,
-     then([](LeaseHarness& h, Clients& c) { h.invalidate(c.a); }),
-     std::nullopt,
-     Owner::kNone,
-     std::nullopt,
-     0,
-     std::nullopt,
-     {0}},
-    {"HeldInvalidationOfAnotherChangesNothing",
-     hold,
-     then([](LeaseHarness& h, Clients& c) { h.invalidate(c.b); }),
-     std::nullopt,
-     Owner::kA,
-     0,
-     1,
-     0,
-     {}},
-    {"HeldInvalidationOfAFreedConnectionChangesNothing",
-     hold,
-     then([](LeaseHarness& h, Clients&) { h.invalidate(nullptr); }),
-     std::nullopt,
-     Owner::kA,
-     0,
-     1,
-     0,
-     {}},
-    {"OwedInvalidationOfAFreedConnectionRestores",
-     owedWithoutOwner,
-     then([](LeaseHarness& h, Clients&) { h.invalidate(nullptr); }),
-     std::nullopt,
-     Owner::kNone,
-     std::nullopt,
-     0,
-     std::nullopt,
-     {0}},
-    {"HeldTickBeforeTheDeadlineKeepsTheLease",
-     [](LeaseHarness& h, Clients& c) {
-       hold(h, c);
-       h.system->advance(9.999);
-     },
-     then([](LeaseHarness& h, Clients&) { h.tick(); }),
-     std::nullopt,
-     Owner::kA,
-     0,
-     1,
-     0,
-     {}},
-    {"HeldTickAtTheDeadlineRestores",
-     [](LeaseHarness& h, Clients& c) {
-       hold(h, c);
-       h.system->advance(10.0);
-     },
-     then([](LeaseHarness& h, Clients&) { h.tick(); }),
-     std::nullopt,
-     Owner::kNone,
-     std::nullopt,
-     0,
-     std::nullopt,
-     {0}},
-    {"HeldTickAfterTheDeadlineWhoseRestoreFailsKeepsTheStaleOwner",
-     [](LeaseHarness& h, Clients& c) {
-       hold(h, c);
-       h.system->advance(30.0);
-       h.system->rejectWritesOf({0});
-     },
-     then([](LeaseHarness& h, Clients&) { h.tick(); }),
-     std::nullopt,
-     Owner::kA,
-     0,
-     1,
-     0,
-     {0}},
-    {"OwedTickRestores",
-     owedWithoutOwner,
-     then([](LeaseHarness& h, Clients&) { h.tick(); }),
-     std::nullopt,
-     Owner::kNone,
-     std::nullopt,
-     0,
-     std::nullopt,
-     {0}},
-    {"OwedRenewByAnyoneTakesTheLeaseWithoutCapturing",
-     [](LeaseHarness& h, Clients& c) {
-       owedWithoutOwner(h, c);
-       // A fresh capture would save 1; the owed 0 must stay.
-       h.system->setSetting(1);
-     },
-     renewBy(&Clients::b),
-     true,
-     Owner::kB,
-     0,
-     1,
-     0,
-     {}},
-    {"OwedRenewByStaleOwnerTakesTheLeaseAgain",
-     owedWithStaleOwner,
-     renewBy(&Clients::a),
-     true,
-     Owner::kA,
-     0,
-     1,
-     0,
-     {}},
-    {"OwedRenewByAnotherWhileTheStaleOwnerHoldsIsRefused",
-     owedWithStaleOwner,
-     renewBy(&Clients::b),
-     false,
-     Owner::kA,
-     0,
-     1,
-     0,
-     {}},
+  {"IdleRenewCapturesZeroAndDisablesSleep", "", "renew a",
+   true, "a", 0, 1, 0, {1}},
+  {"IdleRenewWhenAlreadyOneWritesNothing", "setting 1", "renew a",
+   true, "a", 1, 1, 1, {}},
+  {"IdleRenewWithUnreadableSettingFails", "failreads", "renew a",
+   false, "none", kNo, 0, kNo, {}},
+  {"IdleRenewWhoseStateFileCannotBeWrittenFails", "fail write", "renew a",
+   false, "none", kNo, 0, kNo, {}},
+  {"IdleRenewWhosePermissionStepFailsLeavesTheFile", "fail permissions",
+   "renew a", false, "none", kNo, 0, 0, {}},
+  {"IdleRenewWhoseWriteOfOneFailsRestoresAtOnce", "reject 1", "renew a",
+   false, "none", kNo, 0, kNo, {1, 0}},
+  {"IdleRenewWhoseWriteAndRestoreFailLeavesTheValueOwed", "reject 0 1",
+   "renew a", false, "none", 0, 0, 0, {1, 0}},
+  {"IdleRenewWhoseWriteOfOneIsUnverifiedRestores", "unverified 1", "renew a",
+   false, "none", kNo, 0, kNo, {1, 0}},
+  {"HeldRenewByOwnerOnlyMovesTheDeadline", HELD "; advance 9", "renew a",
+   true, "a", 0, 1, 0, {}},
+  {"HeldRenewByOwnerPutsALostSettingBack", HELD "; setting 0", "renew a",
+   true, "a", 0, 1, 0, {1}},
+  {"HeldRenewByOwnerWhoseWriteFailsKeepsTheLease",
+   HELD "; setting 0; reject 1", "renew a", false, "a", 0, 0, 0, {1}},
+  {"HeldRenewByAnotherIsRefused", HELD, "renew b",
+   false, "a", 0, 1, 0, {}},
+  {"HeldReleaseByAnotherIsRefused", HELD, "release b",
+   false, "a", 0, 1, 0, {}},
+  {"HeldReleaseByOwnerRestores", HELD, "release a",
+   true, "none", kNo, 0, kNo, {0}},
+  {"HeldReleaseByOwnerWhoseWriteBackFailsLeavesItOwed", HELD "; reject 0",
+   "release a", false, "none", 0, 1, 0, {0}},
+  {"HeldReleaseByOwnerWhoseRemovalFailsLeavesItOwed", HELD "; fail remove",
+   "release a", false, "none", 0, 0, 0, {0}},
+  {"HeldReleaseWithStateFileDeletedOutsideWritesBackButStaysOwed",
+   HELD "; unlink", "release a", false, "none", 0, 0, kNo, {0}},
+  {"IdleReleaseIsGranted", "", "release a",
+   true, "none", kNo, 0, kNo, {}},
+  {"OwedReleaseWithoutOwnerIsGrantedAndLeavesTheRestoreToTheTick", OWED,
+   "release b", true, "none", 0, 1, 0, {}},
+  {"HeldInvalidationOfOwnerRestores", HELD, "invalidate a",
+   kNo, "none", kNo, 0, kNo, {0}},
+  {"HeldInvalidationOfAnotherChangesNothing", HELD, "invalidate b",
+   kNo, "a", 0, 1, 0, {}},
+  {"HeldInvalidationOfAFreedConnectionChangesNothing", HELD, "invalidate none",
+   kNo, "a", 0, 1, 0, {}},
+  {"OwedInvalidationOfAFreedConnectionRestores", OWED, "invalidate none",
+   kNo, "none", kNo, 0, kNo, {0}},
+  {"HeldTickBeforeTheDeadlineKeepsTheLease", HELD "; advance 9.999", "tick",
+   kNo, "a", 0, 1, 0, {}},
+  {"HeldTickAtTheDeadlineRestores", HELD "; advance 10", "tick",
+   kNo, "none", kNo, 0, kNo, {0}},
+  {"HeldTickAfterTheDeadlineWhoseRestoreFailsKeepsTheStaleOwner",
+   HELD "; advance 30; reject 0", "tick", kNo, "a", 0, 1, 0, {0}},
+  {"OwedTickRestores", OWED, "tick",
+   kNo, "none", kNo, 0, kNo, {0}},
+  // A fresh capture would save 1; the owed 0 must stay.
+  {"OwedRenewByAnyoneTakesTheLeaseWithoutCapturing", OWED "; setting 1",
+   "renew b", true, "b", 0, 1, 0, {}},
+  {"OwedRenewByStaleOwnerTakesTheLeaseAgain", LAPSED, "renew a",
+   true, "a", 0, 1, 0, {}},
+  {"OwedRenewByAnotherWhileTheStaleOwnerHoldsIsRefused", LAPSED, "renew b",
+   false, "a", 0, 1, 0, {}},
 };
+// clang-format on
 
 class TransitionTest : public ::testing::TestWithParam<Transition> {};
 
@@ -392,25 +168,20 @@ TEST_P(TransitionTest, EndsInTheExpectedState) {
   LeaseHarness h;
   Clients c;
   h.start();
-  if (t.given) t.given(h, c);
-  if (::testing::Test::HasFatalFailure()) return;
+  play(h, c, t.given);
   h.system->resetCounts();
-  double before = h.system->now();
+  double before = h.system->now;
 
-  std::optional<bool> reply = t.when(h, c);
+  EXPECT_EQ(play(h, c, t.when), t.reply);
 
-  EXPECT_EQ(reply, t.reply);
   SecurityHelperTestPeer::Snapshot s = h.snapshot();
-  std::shared_ptr<Connection> expectedOwner = t.owner == Owner::kA   ? c.a
-                                              : t.owner == Owner::kB ? c.b
-                                                                     : nullptr;
-  EXPECT_EQ(s.owner, expectedOwner);
+  EXPECT_EQ(s.owner, c.named(t.owner));
   EXPECT_EQ(s.original, t.original);
-  EXPECT_EQ(h.system->setting(), t.setting);
+  EXPECT_EQ(h.system->setting, t.setting);
   EXPECT_EQ(h.fileValue(), t.file);
   EXPECT_EQ(h.fileExists(), t.file.has_value());
-  EXPECT_EQ(h.system->writes(), t.writes);
-  if (reply == true && t.owner != Owner::kNone) {
+  EXPECT_EQ(h.system->writes, t.writes);
+  if (t.reply == true && s.owner) {
     EXPECT_EQ(s.deadline, before + 10.0);
   }
 }
@@ -421,96 +192,65 @@ INSTANTIATE_TEST_SUITE_P(Lease, TransitionTest,
                            return std::string(info.param.name);
                          });
 
-TEST(SecurityHelperTest, RefusedRequestsTouchNeitherSettingNorClock) {
+// What each kind of request costs in reads, saves and clock reads.
+struct Cost {
+  const char* name;
+  const char* given;
+  const char* when;
+  int reads;
+  int saves;
+  int clockReads;
+};
+
+const Cost kCosts[] = {
+    {"FirstRenewalReadsTwiceAndSaves", "", "renew a", 2, 1, 1},
+    {"RenewalWhileHeldReadsOnce", "renew a; advance 9", "renew a", 1, 0, 1},
+    {"RenewalAfterTheLeaseEndedCapturesAfresh",
+     "renew a; advance 10; tick; setting 1", "renew b", 2, 1, 1},
+    {"RefusedRequestsTouchNothing", "renew a", "renew b; release b", 0, 0, 0},
+    {"RenewalWithoutAConnectionTouchesNothing", "", "renew none", 0, 0, 0},
+    {"IdleTickDoesNotReadTheClock", "", "tick", 0, 0, 0},
+    {"HeldTickReadsOnlyTheClock", "renew a", "tick", 0, 0, 1},
+};
+
+class CostTest : public ::testing::TestWithParam<Cost> {};
+
+TEST_P(CostTest, TouchesOnlyWhatItNeeds) {
+  const Cost& cost = GetParam();
   LeaseHarness h;
   Clients c;
   h.start();
-  ASSERT_TRUE(h.renew(c.a));
-  SecurityHelperTestPeer::Snapshot before = h.snapshot();
+  play(h, c, cost.given);
   h.system->resetCounts();
-
-  EXPECT_FALSE(h.renew(c.b));
-  EXPECT_FALSE(h.release(c.b));
-
-  SecurityHelperTestPeer::Snapshot after = h.snapshot();
-  EXPECT_EQ(after.owner, before.owner);
-  EXPECT_EQ(after.deadline, before.deadline);
-  EXPECT_EQ(h.system->reads(), 0);
-  EXPECT_EQ(h.system->clockReads(), 0);
-  EXPECT_TRUE(h.system->writes().empty());
+  play(h, c, cost.when);
+  EXPECT_EQ(h.system->reads, cost.reads);
+  EXPECT_EQ(h.system->saves, cost.saves);
+  EXPECT_EQ(h.system->clockReads, cost.clockReads);
 }
 
-TEST(SecurityHelperTest, RenewalsCaptureOnlyWhenNothingIsOwed) {
-  LeaseHarness h;
-  Clients c;
-  h.start();
-  ASSERT_TRUE(h.renew(c.a));
-  EXPECT_EQ(h.system->saves(), 1);
-  EXPECT_EQ(h.system->reads(), 2);  // the capture, then the check
-
-  h.system->resetCounts();
-  h.system->advance(9.0);
-  ASSERT_TRUE(h.renew(c.a));
-  EXPECT_EQ(h.system->saves(), 0);
-  EXPECT_EQ(h.system->reads(), 1);
-
-  // After the lease lapses, the next renewal by anyone captures afresh.
-  h.system->advance(10.0);
-  h.tick();
-  ASSERT_FALSE(h.snapshot().original.has_value());
-  h.system->setSetting(1);
-  h.system->resetCounts();
-  ASSERT_TRUE(h.renew(c.b));
-  EXPECT_EQ(h.system->saves(), 1);
-  EXPECT_EQ(h.fileValue(), 1);
-}
-
-TEST(SecurityHelperTest, TickReadsTheClockOnlyWhileALeaseIsHeld) {
-  LeaseHarness h;
-  Clients c;
-  h.start();
-  h.tick();
-  EXPECT_EQ(h.system->clockReads(), 0);
-
-  ASSERT_TRUE(h.renew(c.a));
-  h.system->resetCounts();
-  h.tick();
-  EXPECT_EQ(h.system->clockReads(), 1);
-  EXPECT_EQ(h.system->reads(), 0);
-  EXPECT_TRUE(h.system->writes().empty());
-}
+INSTANTIATE_TEST_SUITE_P(Requests, CostTest, ::testing::ValuesIn(kCosts),
+                         [](const ::testing::TestParamInfo<Cost>& info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(SecurityHelperTest, DeadlineThatIsNotANumberEndsTheLease) {
   LeaseHarness h;
   Clients c;
   h.start();
-  h.system->setNow(std::numeric_limits<double>::quiet_NaN());
-  ASSERT_TRUE(h.renew(c.a));
-  h.tick();
+  h.system->now = std::numeric_limits<double>::quiet_NaN();
+  play(h, c, "renew a; tick");
   EXPECT_FALSE(h.snapshot().original.has_value());
-  EXPECT_EQ(h.system->setting(), 0);
+  EXPECT_EQ(h.system->setting, 0);
 }
 
 TEST(SecurityHelperTest, FailedRestoreIsRetriedOnEveryTick) {
   LeaseHarness h;
   Clients c;
   h.start();
-  ASSERT_TRUE(h.renew(c.a));
-  ::unlink(h.statePath.c_str());
-  ASSERT_FALSE(h.release(c.a));
-  h.tick();
-  h.tick();
+  play(h, c, "renew a; unlink; release a; tick; tick");
   // Each attempt writes the value back, then fails at the missing file.
-  EXPECT_EQ(h.system->writes(), (std::vector<int64_t>{1, 0, 0, 0}));
+  EXPECT_EQ(h.system->writes, (std::vector<int64_t>{1, 0, 0, 0}));
   EXPECT_TRUE(h.snapshot().original.has_value());
-}
-
-TEST(SecurityHelperTest, RenewalWithoutAConnectionIsRefused) {
-  LeaseHarness h;
-  h.start();
-  EXPECT_FALSE(h.renew(nullptr));
-  EXPECT_EQ(h.system->reads(), 0);
-  EXPECT_FALSE(h.snapshot().original.has_value());
 }
 
 TEST(SecurityHelperTest, ReplyComesOnTheQueueAndRenewDoesNotBlock) {
@@ -596,13 +336,13 @@ class RecoveryTest : public ::testing::TestWithParam<Recovery> {};
 TEST_P(RecoveryTest, WritesBackOnlyAValidValue) {
   const Recovery& r = GetParam();
   LeaseHarness h;
-  h.system->setSetting(1);
+  h.system->setting = 1;
   if (!r.fileBytes.empty()) testing::writeFile(h.statePath, r.fileBytes);
 
   h.start();
 
   // All of it happened before construction returned.
-  EXPECT_EQ(h.system->writes(), r.writes);
+  EXPECT_EQ(h.system->writes, r.writes);
   EXPECT_EQ(h.fileExists(), r.fileRemains);
   SecurityHelperTestPeer::Snapshot s = h.snapshot();
   EXPECT_FALSE(s.original.has_value());
@@ -619,8 +359,8 @@ TEST(SecurityHelperTest, FailedStartUpRestoreIsOwedAndKeptThroughALease) {
   LeaseHarness h;
   Clients c;
   testing::writeFile(h.statePath, binaryState(0));
-  h.system->setSetting(1);
-  h.system->rejectWritesOf({0});
+  h.system->setting = 1;
+  h.system->rejected = {0};
   h.start();
   SecurityHelperTestPeer::Snapshot s = h.snapshot();
   EXPECT_EQ(s.original, 0);
@@ -631,9 +371,9 @@ TEST(SecurityHelperTest, FailedStartUpRestoreIsOwedAndKeptThroughALease) {
   h.system->clearFaults();
   h.system->resetCounts();
   ASSERT_TRUE(h.renew(c.a));
-  EXPECT_EQ(h.system->saves(), 0);
+  EXPECT_EQ(h.system->saves, 0);
   ASSERT_TRUE(h.release(c.a));
-  EXPECT_EQ(h.system->setting(), 0);
+  EXPECT_EQ(h.system->setting, 0);
   EXPECT_FALSE(h.fileExists());
 }
 
