@@ -1,5 +1,6 @@
 #include "serial_queue.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <map>

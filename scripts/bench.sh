@@ -8,6 +8,12 @@ cd "$(dirname "$0")/.."
 dir=${1:-build-bench}
 bash scripts/build.sh "$dir"
 
+# --- lease daemon ---
+# The controller: a renewal against a bare run of the same stand-in tool, and
+# the idle controller's CPU over 60 seconds.
+echo "== lease controller"
+"$dir/bin/lease_bench"
+
 # --- lease service ---
 echo "== lease service"
 if [ "$(id -u)" -eq 0 ]; then
