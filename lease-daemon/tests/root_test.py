@@ -237,12 +237,12 @@ class Sandbox:
             os.remove(path)
 
     # The daemon.
-    def start(self, path=None, uid=0, wait=True):
+    def start(self, path=None, uid=0, wait=True, prefix=()):
         path = path or self.daemon_path
         old = os.stat(SOCKET_PATH).st_ino if os.path.exists(SOCKET_PATH) else None
         self.out = open(BASE + "/daemon.out", "wb")
         self.daemon = subprocess.Popen(
-            as_user(uid, [path]), stdin=subprocess.DEVNULL,
+            [*prefix, *as_user(uid, [path])], stdin=subprocess.DEVNULL,
             stdout=self.out, stderr=subprocess.STDOUT)
         if wait:
             def ready():
@@ -594,7 +594,21 @@ def scenario_activation(box):
     box.stop()
 
 
+def scenario_capabilities(box):
+    """Root limited to the capabilities the service unit grants."""
+    box.start(prefix=["setpriv", "--bounding-set=-all,+sys_admin,+sys_ptrace,"
+                      "+kill,+dac_read_search", "--"])
+    status = open("/proc/%d/status" % box.daemon.pid).read()
+    check("CapEff:\t0000000000000000" not in status, "no capabilities")
+    check(box.client("renew", "release") == (0, ["renew:", "YES", "release:",
+                                                 "YES"]), "not served")
+    status, lines = box.client("renew", uid=0)
+    check(status == 1, "root served")
+    box.stop()
+
+
 SCENARIOS = {
+    "capabilities": scenario_capabilities,
     "activation": scenario_activation,
     "lease": scenario_lease,
     "load": scenario_load,
