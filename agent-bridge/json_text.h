@@ -1,5 +1,5 @@
-// Strict JSON reading and compact JSON writing shared by event decoding and
-// the status file.
+// Strict JSON reading and compact JSON writing for the event and the status
+// file.
 //
 // Contract: parseJsonObject() accepts only one RFC 8259 text with valid UTF-8,
 // no comments, no trailing commas and nothing but whitespace after it, whose
@@ -10,11 +10,11 @@
 //
 // writeCompactJson() yields the compact text of an object (keys in their
 // stored order, no whitespace), or nothing when a number in it has no JSON
-// form (an infinity or NaN at any depth). Doubles are written in
-// the shortest form that reads back as the same double, without exponent
-// where that is shortest (1733500000.123456), and always as a fraction so
-// that they read back as doubles. Neither function throws on bad data; both
-// may run on any thread.
+// form (an infinity or NaN at any depth). Doubles are written in the
+// shortest form that reads back as the same double, without exponent where
+// that is shortest (1733500000.123456); an integral one gets ".0" so that it
+// reads back as a double, not an integer. Neither function throws on bad
+// data; both may run on any thread.
 
 #ifndef VESK_AGENT_BRIDGE_JSON_TEXT_H_
 #define VESK_AGENT_BRIDGE_JSON_TEXT_H_
