@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -394,10 +395,20 @@ class SocketListener : public Listener {
     constexpr int kMaxEvents = 64;
     struct epoll_event events[kMaxEvents];
     while (!stopping_.load()) {
-      int timeout = acceptPaused_ ? kAcceptPauseMilliseconds : -1;
+      // While accepting is paused, wake up when the pause is over even if
+      // other connections keep the service busy.
+      int timeout = -1;
+      if (acceptPaused_) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            acceptPausedUntil_ - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+          resumeAccepting();
+        } else {
+          timeout = static_cast<int>(left.count());
+        }
+      }
       int n = epoll_wait(epollFd_, events, kMaxEvents, timeout);
       if (n < 0 && errno != EINTR) return;
-      if (acceptPaused_ && n <= 0) resumeAccepting();
       for (int i = 0; i < n; ++i) {
         uint64_t id = events[i].data.u64;
         if (id == kListenerId) {
@@ -413,6 +424,8 @@ class SocketListener : public Listener {
 
   void pauseAccepting() {
     acceptPaused_ = true;
+    acceptPausedUntil_ = std::chrono::steady_clock::now() +
+                         std::chrono::milliseconds(kAcceptPauseMilliseconds);
     rewatch(listenFd_, kListenerId, 0);
   }
 
@@ -520,6 +533,7 @@ class SocketListener : public Listener {
   std::unordered_map<uint64_t, std::shared_ptr<SocketConnection>> connections_;
   uint64_t nextId_ = kFirstConnectionId;
   bool acceptPaused_ = false;
+  std::chrono::steady_clock::time_point acceptPausedUntil_;
 };
 
 }  // namespace

@@ -265,9 +265,10 @@ TEST_F(ListenerTest, ProtocolBreakDropsOnlyThatConnection) {
 
 TEST_F(ListenerTest, RefusedConnectionIsClosedUnread) {
   refuse_ = [](int) { return true; };
-  start();
+  start(/*resume=*/false);
   int fd = connect();
   ASSERT_TRUE(sendMessage(fd, kRenew));
+  ASSERT_TRUE(listener_->resume());
   EXPECT_EQ(receive(fd).outcome, Outcome::kClosed);
   EXPECT_EQ(offered_, 1);
   EXPECT_EQ(endpoint(0), nullptr);
