@@ -43,8 +43,9 @@ using StateFileFault = std::function<bool(StateFileStep)>;
 
 // Writes {"SleepDisabled": value} atomically to `path`, then sets the file's
 // permissions to 0600. False when serialising or writing fails (any earlier
-// file at `path` is left as it was) or when setting the permissions fails
-// (the new file stays).
+// file at `path` is left as it was), and when the rename cannot be made
+// durable or setting the permissions fails (the new file stays): a value
+// that might not survive a power loss is not one to change the setting on.
 bool saveLeaseState(const std::string& path, int64_t value,
                     const StateFileFault& fault = {});
 
@@ -53,8 +54,9 @@ bool removeLeaseState(const std::string& path,
                       const StateFileFault& fault = {});
 
 // decodeLeaseState() of the whole file at `path`; absent also when the file
-// cannot be read or is larger than any state file could be (64 KiB). The
-// value is returned as stored; its range is the caller's concern.
+// cannot be read, is not a regular file (a FIFO would block start-up) or is
+// larger than any state file could be (64 KiB). The value is returned as
+// stored; its range is the caller's concern.
 std::optional<int64_t> loadLeaseState(const std::string& path);
 
 }  // namespace vesk
