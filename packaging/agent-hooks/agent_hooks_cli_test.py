@@ -250,6 +250,23 @@ class AgentHooksCli(unittest.TestCase):
                          .encode() + b"\n")
         self.assertEqual(stat.S_IMODE(os.stat(self.cursor).st_mode), 0o644)
 
+    def test_blank_file_counts_as_empty_settings(self):
+        self.write(self.claude, "\n  \n", 0o600)
+        out = self.install("--agent", "claude-code")
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertEqual(load(self.claude), self.template("claude-code"))
+        self.assertEqual(stat.S_IMODE(os.stat(self.claude).st_mode), 0o600)
+        self.assertEqual(read_bytes(self.backups(self.claude)[0]), b"\n  \n")
+
+    def test_disabled_hooks_are_pointed_out(self):
+        for value, noted in ((True, True), (False, False)):
+            with self.subTest(disableAllHooks=value):
+                self.write(self.claude, json.dumps({"disableAllHooks": value}))
+                out = self.install("--agent", "claude-code")
+                self.assertEqual(out.returncode, 0, out.stderr)
+                self.assertEqual("disableAllHooks" in out.stdout, noted)
+                self.assertIs(load(self.claude)["disableAllHooks"], value)
+
     def test_stale_entries_are_replaced_not_duplicated(self):
         old_bridge = "/Applications/Vesk.app/Contents/MacOS/VeskAgentBridge"
         text = json.dumps({"hooks": {

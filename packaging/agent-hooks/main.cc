@@ -232,6 +232,15 @@ int Run(const Options& options) {
     plans.push_back(std::move(plan));
   }
 
+  // Claude Code skips every hook while this is set; say so rather than
+  // leave the user wondering.
+  auto hooks_disabled = [](const Plan& plan) {
+    const boost::json::value* off =
+        plan.file.settings.if_contains("disableAllHooks");
+    return plan.agent == vesk::Agent::kClaudeCode && off != nullptr &&
+           off->is_bool() && off->get_bool();
+  };
+
   for (const Plan& plan : plans) {
     std::string name(vesk::AgentName(plan.agent));
     const char* path = plan.file.path.c_str();
@@ -259,6 +268,15 @@ int Run(const Options& options) {
     std::printf("%s: %s %s%s\n", name.c_str(),
                 install ? "hooks installed in" : "hooks removed from", path,
                 backup_note.c_str());
+  }
+  for (const Plan& plan : plans) {
+    if (install && hooks_disabled(plan)) {
+      std::printf(
+          "%s: note: %s sets \"disableAllHooks\": true, so Claude "
+          "Code runs none of them\n",
+          std::string(vesk::AgentName(plan.agent)).c_str(),
+          plan.file.path.c_str());
+    }
   }
   return 0;
 }
