@@ -10,14 +10,14 @@ namespace {
 constexpr int kClaudeTimeoutSeconds = 10;
 
 boost::json::object HookObject(Agent agent, std::string_view bridge_path,
-                               const HookSpec& spec) {
+                               const HookRow& row) {
   boost::json::object hook;
   if (agent == Agent::kClaudeCode) {
     hook["type"] = "command";
-    hook["command"] = BridgeCommand(bridge_path, agent, spec.base_state);
+    hook["command"] = BridgeCommand(bridge_path, agent, row.base_state);
     hook["timeout"] = kClaudeTimeoutSeconds;
   } else {
-    hook["command"] = BridgeCommand(bridge_path, agent, spec.base_state);
+    hook["command"] = BridgeCommand(bridge_path, agent, row.base_state);
   }
   return hook;
 }
@@ -25,11 +25,11 @@ boost::json::object HookObject(Agent agent, std::string_view bridge_path,
 // Claude Code entries sit in a matcher group; Cursor entries sit directly in
 // the event's array.
 boost::json::object EventEntry(Agent agent, std::string_view bridge_path,
-                               const HookSpec& spec) {
-  boost::json::object hook = HookObject(agent, bridge_path, spec);
+                               const HookRow& row) {
+  boost::json::object hook = HookObject(agent, bridge_path, row);
   if (agent == Agent::kCursor) return hook;
   boost::json::object group;
-  if (!spec.matcher.empty()) group["matcher"] = spec.matcher;
+  if (!row.matcher.empty()) group["matcher"] = row.matcher;
   group["hooks"] = boost::json::array{std::move(hook)};
   return group;
 }
@@ -50,7 +50,7 @@ std::string_view GroupMatcher(const boost::json::object& group) {
 // The desired rows of one event, each with a flag set once an existing
 // entry has been kept for it.
 struct Wanted {
-  const HookSpec* spec;
+  const HookRow* row;
   boost::json::object hook;
   bool satisfied = false;
 };
@@ -61,7 +61,7 @@ bool PruneEvent(boost::json::array& entries, Agent agent,
                 std::vector<Wanted>& wanted) {
   auto claim = [&](std::string_view matcher, const boost::json::value& hook) {
     for (Wanted& w : wanted) {
-      if (!w.satisfied && w.spec->matcher == matcher && w.hook == hook) {
+      if (!w.satisfied && w.row->matcher == matcher && w.hook == hook) {
         w.satisfied = true;
         return true;
       }
@@ -114,10 +114,10 @@ bool PruneEvent(boost::json::array& entries, Agent agent,
 
 boost::json::object HookTemplate(Agent agent, std::string_view bridge_path) {
   boost::json::object hooks;
-  for (const HookSpec& spec : HookTable(agent)) {
-    boost::json::value& slot = hooks[spec.event];
+  for (const HookRow& row : HookTable(agent)) {
+    boost::json::value& slot = hooks[row.event];
     if (!slot.is_array()) slot = boost::json::array();
-    slot.get_array().push_back(EventEntry(agent, bridge_path, spec));
+    slot.get_array().push_back(EventEntry(agent, bridge_path, row));
   }
   boost::json::object config;
   if (agent == Agent::kCursor) config["version"] = 1;
@@ -156,11 +156,11 @@ std::optional<bool> ApplyHooks(boost::json::object& settings, Agent agent,
     return nullptr;
   };
   if (install) {
-    for (const HookSpec& spec : HookTable(agent)) {
-      std::vector<Wanted>* rows = rows_for(spec.event);
+    for (const HookRow& row : HookTable(agent)) {
+      std::vector<Wanted>* rows = rows_for(row.event);
       if (rows == nullptr)
-        rows = &wanted.emplace_back(spec.event, std::vector<Wanted>()).second;
-      rows->push_back({&spec, HookObject(agent, bridge_path, spec)});
+        rows = &wanted.emplace_back(row.event, std::vector<Wanted>()).second;
+      rows->push_back({&row, HookObject(agent, bridge_path, row)});
     }
   }
 
@@ -205,7 +205,7 @@ std::optional<bool> ApplyHooks(boost::json::object& settings, Agent agent,
           if (w.satisfied) continue;
           boost::json::value& slot = hooks[event];
           if (!slot.is_array()) slot = boost::json::array();
-          slot.get_array().push_back(EventEntry(agent, bridge_path, *w.spec));
+          slot.get_array().push_back(EventEntry(agent, bridge_path, *w.row));
         }
       }
     }

@@ -53,17 +53,17 @@ TEST(HookTableTest, RowsAreSafeForTheAgents) {
       "preToolUse", "beforeShellExecution", "beforeMCPExecution",
       "beforeReadFile", "subagentStart"};
   for (Agent agent : {Agent::kClaudeCode, Agent::kCursor}) {
-    for (const HookSpec& spec : HookTable(agent)) {
-      SCOPED_TRACE(spec.event);
-      EXPECT_TRUE(states.count(spec.base_state));
+    for (const HookRow& row : HookTable(agent)) {
+      SCOPED_TRACE(row.event);
+      EXPECT_TRUE(states.count(row.base_state));
       if (agent == Agent::kCursor) {
-        EXPECT_FALSE(cursor_permission_hooks.count(spec.event));
-        EXPECT_TRUE(spec.matcher.empty());
+        EXPECT_FALSE(cursor_permission_hooks.count(row.event));
+        EXPECT_TRUE(row.matcher.empty());
       }
       // Cursor may load Claude Code's file too: a PreToolUse entry must stay
       // limited to the tools that ask the user.
-      if (agent == Agent::kClaudeCode && spec.event == "PreToolUse") {
-        EXPECT_EQ(spec.matcher, "AskUserQuestion|ExitPlanMode");
+      if (agent == Agent::kClaudeCode && row.event == "PreToolUse") {
+        EXPECT_EQ(row.matcher, "AskUserQuestion|ExitPlanMode");
       }
     }
   }

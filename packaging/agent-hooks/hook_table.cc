@@ -8,7 +8,7 @@ namespace {
 // PostToolUse, and a narrow matcher keeps the entry from acting as a silent
 // permission hook when Cursor loads this file as a third-party config.
 // Notification is wired only for the types the hook keeps; it drops the rest.
-constexpr HookSpec kClaudeCode[] = {
+constexpr HookRow kClaudeCode[] = {
     {"SessionStart", "startup|resume|clear", "idle"},
     {"UserPromptSubmit", "", "working"},
     {"PreToolUse", "AskUserQuestion|ExitPlanMode", "working"},
@@ -27,7 +27,7 @@ constexpr HookSpec kClaudeCode[] = {
 // Cursor. Only events whose empty answer is harmless: none of the permission
 // hooks (preToolUse, beforeShellExecution, beforeMCPExecution,
 // beforeReadFile, subagentStart), which treat an empty answer as a refusal.
-constexpr HookSpec kCursor[] = {
+constexpr HookRow kCursor[] = {
     {"beforeSubmitPrompt", "", "working"},
     {"postToolUse", "", "working"},
     {"postToolUseFailure", "", "working"},
@@ -108,7 +108,7 @@ std::string FirstShellWord(std::string_view command) {
 
 }  // namespace
 
-std::span<const HookSpec> HookTable(Agent agent) {
+std::span<const HookRow> HookTable(Agent agent) {
   if (agent == Agent::kClaudeCode) return kClaudeCode;
   return kCursor;
 }

@@ -18,14 +18,14 @@ enum class Agent { kClaudeCode, kCursor };
 
 // One wired event. `matcher` is empty when the event runs for every tool,
 // source or notification type (the entry then carries no "matcher").
-struct HookSpec {
+struct HookRow {
   std::string_view event;
   std::string_view matcher;
   std::string_view base_state;
 };
 
 // The rows for `agent`, in the order they are written.
-std::span<const HookSpec> HookTable(Agent agent);
+std::span<const HookRow> HookTable(Agent agent);
 
 // The agent's name as VeskAgentBridge expects it: "Claude Code" or "Cursor".
 std::string_view AgentName(Agent agent);
