@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -307,6 +309,75 @@ TEST_F(ListenerTest, FloodingOrNonReadingPeerHoldsUpOnlyItself) {
   close(flooder);
   close(silent);
   close(other);
+}
+
+// Uses up every descriptor number below a lowered limit, and puts things
+// back as they were when it goes.
+class DescriptorShortage {
+ public:
+  explicit DescriptorShortage(int anyFd) {
+    getrlimit(RLIMIT_NOFILE, &saved_);
+    int highest = fcntl(anyFd, F_DUPFD, 0);
+    filler_.push_back(highest);
+    struct rlimit lowered = saved_;
+    lowered.rlim_cur = static_cast<rlim_t>(highest) + 1;
+    setrlimit(RLIMIT_NOFILE, &lowered);
+    for (int fd; (fd = dup(anyFd)) >= 0;) filler_.push_back(fd);
+  }
+  ~DescriptorShortage() { end(); }
+  void end() {
+    for (int fd : filler_) close(fd);
+    filler_.clear();
+    setrlimit(RLIMIT_NOFILE, &saved_);
+  }
+  const struct rlimit& saved() const { return saved_; }
+
+ private:
+  struct rlimit saved_;
+  std::vector<int> filler_;
+};
+
+TEST_F(ListenerTest, AcceptingResumesAfterRunningOutOfDescriptors) {
+  start();
+  int chatty = connect();
+  ASSERT_EQ(call(chatty, kRenew), kYes);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  DescriptorShortage shortage(chatty);
+
+  // Clients in another process connect while the service cannot accept.
+  pid_t child = fork();
+  if (child == 0) {
+    setrlimit(RLIMIT_NOFILE, &shortage.saved());
+    std::vector<int> clients;
+    for (int i = 0; i < 3; ++i) {
+      int fd = testing::connectTo(path_);
+      if (fd < 0 || !sendMessage(fd, kRenew)) _exit(2);
+      clients.push_back(fd);
+    }
+    ssize_t ignored = write(ready[1], "x", 1);
+    (void)ignored;
+    for (int fd : clients) {
+      if (receive(fd).bytes != kYes) _exit(1);
+    }
+    _exit(0);
+  }
+  char byte;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  // Keep the service busy throughout: the pause must end on time anyway.
+  auto busyUntil = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (std::chrono::steady_clock::now() < busyUntil) {
+    ASSERT_EQ(call(chatty, kRenew), kYes);
+  }
+  shortage.end();
+  int status = -1;
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    ASSERT_EQ(call(chatty, kRenew), kYes);
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  close(ready[0]);
+  close(ready[1]);
+  close(chatty);
 }
 
 TEST_F(ListenerTest, ReplyForAConnectionThatIsGoneIsDropped) {
