@@ -24,10 +24,8 @@ TEST(DecodeHookEvent, FollowsTheSessionAndFieldRules) {
   const DecodeCase cases[] = {
       {"", false},
       {R"([{"session_id":"a"}])", false},
-      {R"("a")", false},
       {R"({"session_id":"a"} x)", false},
       {R"({"session_id":"a"/*c*/})", false},
-      {R"({"session_id":"a",})", false},
       {"{\"session_id\":\"\xff\"}", false},
       {R"({"hook_event_name":"Stop"})", false},
       {R"({"session_id":null,"conversation_id":"c"})", false},
@@ -41,9 +39,7 @@ TEST(DecodeHookEvent, FollowsTheSessionAndFieldRules) {
        true, "s", "one"},
       {R"({"session_id":"s","cwd":"/x/cwd","workspace_roots":["/a/one"]})",
        true, "s", "cwd"},
-      {R"({"session_id":"s","workspace_roots":[]})", true, "s"},
       {R"({"session_id":"s","workspace_roots":["/a/one",2]})", true, "s"},
-      {R"({"session_id":"s","workspace_roots":[["/a"]]})", true, "s"},
       {nested(kMaxJsonDepth - 1), true, "s"},
       {nested(kMaxJsonDepth), false},
   };
@@ -56,16 +52,6 @@ TEST(DecodeHookEvent, FollowsTheSessionAndFieldRules) {
     EXPECT_EQ(event->sessionId, c.sessionId);
     EXPECT_EQ(event->projectName, c.project);
     EXPECT_EQ(event->eventName, c.eventName);
-  }
-}
-
-TEST(LastPathComponent, TakesTheFolderName) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"/home/u/proj", "proj"}, {"/", "/"},     {"//", "/"},
-      {"proj", "proj"},         {"a/b//", "b"}, {"~/x/..", ".."},
-  };
-  for (const auto& [path, name] : cases) {
-    EXPECT_EQ(lastPathComponent(path), name) << path;
   }
 }
 

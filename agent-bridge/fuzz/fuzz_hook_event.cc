@@ -15,13 +15,10 @@
 #include "session_key.h"
 #include "status_record.h"
 
-namespace {
-
-void require(bool condition) {
+// Aborts, which the fuzzer reports, when a property does not hold.
+static void require(bool condition) {
   if (!condition) std::abort();
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
@@ -32,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::string_view input(reinterpret_cast<const char*>(data + 1),
                                size - 1);
   const std::string_view agent = selector & 1 ? "Cursor" : "Claude Code";
-  const AgentState base = static_cast<AgentState>((selector >> 1) % 3);
+  const auto base = static_cast<AgentState>((selector >> 1) % 3);
 
   std::optional<HookEvent> event = decodeHookEvent(input, agent, base);
   if (!event) return 0;
@@ -50,13 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   std::optional<json::object> previous;
   if (selector & 8) previous = parseJsonObject(input, &memory);
   const std::string key = sessionKey(event->agent, event->sessionId);
-  StatusFacts facts;
-  facts.agent = event->agent;
-  facts.sessionKey = key;
-  facts.state = classification.state;
-  facts.activity = classification.activity;
-  facts.projectName = event->projectName;
-  facts.promptSubmit = classification.promptSubmit;
+  const StatusFacts facts{event->agent,         key,
+                          classification.state, classification.activity,
+                          event->projectName,   classification.promptSubmit};
   const bool mayCarry = previous && !facts.promptSubmit;
   const json::object record = buildStatusRecord(
       facts, std::move(previous), [] { return 1733500000.123456; }, &memory);
