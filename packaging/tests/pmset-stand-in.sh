@@ -1,12 +1,10 @@
 #!/bin/sh
-# A stand-in for macOS's /usr/bin/pmset on Linux, for trying the lease
-# daemon: "pmset -g" prints the SleepDisabled line, "pmset -a disablesleep N"
-# stores N. The value lives in /var/db, the one folder the daemon's service
-# unit leaves writable (and the daemon's children with it).
+# A stand-in for macOS's pmset on Linux: "pmset -g" prints the SleepDisabled
+# line, "pmset -a disablesleep N" stores N in /var/db, the one folder the
+# daemon's service unit leaves writable. Try the lease daemon with:
 #   sudo install -m 0755 packaging/tests/pmset-stand-in.sh /usr/bin/pmset
 state=/var/db/pmset-stand-in.SleepDisabled
-# Readable by everyone, whatever umask the daemon runs with.
-umask 022
+umask 022 # readable by everyone, whatever umask the daemon runs with
 case "$1" in
   -g)
     value=$(cat "$state" 2>/dev/null || echo 0)
