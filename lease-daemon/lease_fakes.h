@@ -1,12 +1,13 @@
-// Fakes for driving SecurityHelper in tests: a sleep setting whose reads and
-// writes can be made to fail, a clock the test moves, and failures injected
-// into the state-file steps. The controller's timer is put a day away, so
-// the fakes are used only by work the test waits for (through the queue or
-// a reply), which orders every access; they need no lock. Tests only.
+// A controller on fakes: a sleep setting whose reads and writes can fail, a
+// clock the test moves, failures injected into the state-file steps, and
+// the state file in a fresh directory. The controller's timer is a day
+// away, so only work the test waits for touches the fakes; they need no
+// lock. Tests only.
 
 #ifndef VESK_LEASE_DAEMON_LEASE_FAKES_H_
 #define VESK_LEASE_DAEMON_LEASE_FAKES_H_
 
+#include <chrono>
 #include <future>
 #include <memory>
 #include <set>
@@ -16,26 +17,20 @@
 #include "lease_state_file.h"
 #include "lease_test_support.h"
 #include "security_helper.h"
-#include "security_helper_test_peer.h"
 
-namespace vesk::testing {
+namespace vesk {
+namespace testing {
 
 struct FakeSystem {
-  int64_t setting = 0;  // as the machine has it
+  int64_t setting = 0;
   double now = 1000.0;
-
-  // Faults; each stays until cleared. A rejected write changes nothing; an
-  // unverified one changes the setting but reports failure (the tool ran,
-  // the check afterwards failed).
+  // Faults stay until cleared. A rejected write changes nothing; an
+  // unverified one changes the setting but reports failure.
   bool failReads = false;
-  std::set<int64_t> rejected;
-  std::set<int64_t> unverified;
+  std::set<int64_t> rejected, unverified;
   std::set<StateFileStep> failingSteps;
-
   // What the controller did.
   int reads = 0;
-  int clockReads = 0;
-  int saves = 0;
   std::vector<int64_t> writes;
 
   void clearFaults() {
@@ -44,23 +39,34 @@ struct FakeSystem {
     unverified.clear();
     failingSteps.clear();
   }
-  void resetCounts() {
-    reads = clockReads = saves = 0;
-    writes.clear();
-  }
 };
 
-// A controller on fakes with its state file in a fresh directory. The
-// controller is built by start(), so a test can first lay out a state file
-// and faults for start-up recovery.
-class LeaseHarness {
- public:
-  explicit LeaseHarness(const std::string& dirBase = "")
-      : dir(dirBase), statePath(dir.file("state.plist")) {}
+}  // namespace testing
 
+// The harness, under the name SecurityHelper grants access to its private
+// side. Ticks, invalidations and snapshots run on the controller's queue.
+class SecurityHelperTestPeer {
+ public:
+  struct Snapshot {
+    std::shared_ptr<Connection> owner;
+    double deadline = 0.0;
+    std::optional<int64_t> original;
+    bool operator==(const Snapshot&) const = default;
+  };
+
+  explicit SecurityHelperTestPeer(const std::string& dirBase = "")
+      : dir(dirBase) {}
+
+  // Builds the controller, so that a test can first lay out a state file
+  // and faults for start-up recovery.
   void start() {
-    std::shared_ptr<FakeSystem> s = system;
-    helper = SecurityHelperTestPeer::create(
+    std::shared_ptr<testing::FakeSystem> s = system;
+    SecurityHelper::Options options;
+    options.tickStart = options.tickPeriod = std::chrono::hours(24);
+    options.stateFault = [s](StateFileStep step) {
+      return s->failingSteps.count(step) > 0;
+    };
+    helper = SecurityHelper::createWithOptions(
         statePath,
         [s]() -> std::optional<int64_t> {
           ++s->reads;
@@ -73,48 +79,51 @@ class LeaseHarness {
           s->setting = v;
           return s->unverified.count(v) == 0;
         },
-        [s] {
-          ++s->clockReads;
-          return s->now;
-        },
-        [s](StateFileStep step) {
-          if (step == StateFileStep::kWrite) ++s->saves;
-          return s->failingSteps.count(step) > 0;
-        });
+        [s] { return s->now; }, std::move(options));
   }
 
-  // Each waits for the reply; a second reply fails the test (by throwing on
-  // the queue).
   bool renew(const std::shared_ptr<Connection>& c) {
-    return await([&](SecurityHelper::Reply r) { helper->renew(c, r); });
+    return await([&](auto reply) { helper->renew(c, reply); });
   }
   bool release(const std::shared_ptr<Connection>& c) {
-    return await([&](SecurityHelper::Reply r) { helper->release(c, r); });
+    return await([&](auto reply) { helper->release(c, reply); });
   }
-  void tick() { SecurityHelperTestPeer::tick(*helper); }
+  void tick() {
+    helper->queue().sync([&] { helper->checkLease(); });
+  }
   void invalidate(const std::shared_ptr<Connection>& c) {
-    SecurityHelperTestPeer::invalidate(*helper, c);
+    helper->queue().sync([&] { helper->connectionInvalidated(c); });
   }
-  SecurityHelperTestPeer::Snapshot snapshot() {
-    return SecurityHelperTestPeer::snapshot(*helper);
+  Snapshot snapshot() {
+    Snapshot s;
+    helper->queue().sync([&] {
+      s = {helper->owner_, helper->deadline_, helper->original_};
+    });
+    return s;
   }
   std::optional<int64_t> fileValue() const { return loadLeaseState(statePath); }
   bool fileExists() const { return testing::fileExists(statePath); }
 
-  TempDir dir;
-  const std::string statePath;
-  std::shared_ptr<FakeSystem> system = std::make_shared<FakeSystem>();
+  testing::TempDir dir;
+  const std::string statePath = dir.file("state.plist");
+  std::shared_ptr<testing::FakeSystem> system =
+      std::make_shared<testing::FakeSystem>();
   std::shared_ptr<SecurityHelper> helper;
 
  private:
+  // Waits for the reply; a second one throws on the queue.
   template <typename Call>
-  bool await(Call call) {
+  static bool await(Call call) {
     auto replied = std::make_shared<std::promise<bool>>();
     call([replied](bool ok) { replied->set_value(ok); });
     return replied->get_future().get();
   }
 };
 
-}  // namespace vesk::testing
+namespace testing {
+using LeaseHarness = SecurityHelperTestPeer;
+}  // namespace testing
+
+}  // namespace vesk
 
 #endif  // VESK_LEASE_DAEMON_LEASE_FAKES_H_

@@ -1,6 +1,5 @@
 // Helpers shared by the lease core's tests: temporary directories, files,
-// stand-in executables and a way to run Python's plistlib as an independent
-// reader and writer of property lists.
+// shell commands and a stand-in for the power-management tool.
 
 #ifndef VESK_LEASE_DAEMON_LEASE_TEST_SUPPORT_H_
 #define VESK_LEASE_DAEMON_LEASE_TEST_SUPPORT_H_
@@ -11,9 +10,8 @@
 
 namespace vesk::testing {
 
-// A fresh directory, removed with its contents when the object goes away.
-// `base` is where it is made; the default is the system's temporary
-// directory.
+// A fresh directory under `base` (default: the system's temporary
+// directory), removed with its contents when the object goes away.
 class TempDir {
  public:
   explicit TempDir(const std::string& base = "");
@@ -30,44 +28,27 @@ class TempDir {
 bool fileExists(const std::string& path);
 std::optional<std::string> readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
-// Writes a /bin/sh script with `body` after the "#!/bin/sh" line, mode 0755.
+// A /bin/sh script with `body`, mode 0755.
 void writeScript(const std::string& path, const std::string& body);
-// `text` quoted for /bin/sh.
 std::string shellQuote(const std::string& text);
+// Standard output of `command` run by /bin/sh; absent unless it exits 0.
+std::optional<std::string> runCommand(const std::string& command);
 
-// Runs `command` through /bin/sh and returns its exit status and standard
-// output; absent if it could not be run or ended through a signal.
-struct CommandResult {
-  int status;
-  std::string output;
-};
-std::optional<CommandResult> runCommand(const std::string& command);
-
-bool havePython();
-
-// A stand-in for the power-management tool: a real executable (a shell
-// script) that keeps the setting in a file beside it, logs every call with
-// its arguments, and reports what its standard streams and descriptors
-// were. "-g" prints the setting in the tool's layout; "-a disablesleep V"
-// stores V (unless writes are rejected or ignored) and prints noise on both
-// output streams.
+// A stand-in power-management tool: a shell script that keeps the setting
+// in a file beside it and logs its calls. "-g" prints the setting in the
+// tool's layout; "-a disablesleep V" stores V and prints noise on both
+// output streams. A flag file "reject" beside it makes writes exit 1,
+// "ignore" makes them exit 0 without storing.
 class FakePmset {
  public:
   explicit FakePmset(const std::string& dir);
   const std::string& path() const { return path_; }
-
   std::string setting() const;
-  void setSetting(const std::string& value);
-  // The tool exits with status 1 on writes.
-  void rejectWrites(bool on);
-  // The tool exits with status 0 on writes but keeps the old value.
-  void ignoreWrites(bool on);
-
-  // One line per call: the arguments joined by spaces.
+  void setFlag(const std::string& name) const;
+  // The arguments of each call, joined by spaces.
   std::vector<std::string> calls() const;
-  // One line per call: "<first argument> in=<fd 0> out=<fd 1> err=<fd 2>
-  // fd47=<yes|no> sigign=<mask of ignored signals>".
-  std::vector<std::string> reports() const;
+  // Whether any call found descriptor 47 open.
+  bool sawDescriptor47() const;
 
  private:
   std::string dir_;

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace vesk {
@@ -13,52 +13,15 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(SerialQueueTest, RunsItemsOneAtATimeInOrderOnItsOwnThread) {
+TEST(SerialQueueTest, RunsItemsInOrderOnItsOwnThread) {
   SerialQueue queue("test");
-  std::vector<int> order;
-  int running = 0;
-  bool overlapped = false;
+  std::vector<int> order;  // touched only on the queue
   for (int i = 0; i < 200; ++i) {
-    queue.async([&, i] {
-      overlapped |= ++running != 1;
-      if (!queue.isCurrent()) overlapped = true;
-      order.push_back(i);
-      --running;
-    });
+    queue.async([&, i] { order.push_back(queue.isCurrent() ? i : -1); });
   }
   queue.sync([] {});
   ASSERT_EQ(order.size(), 200u);
   for (int i = 0; i < 200; ++i) EXPECT_EQ(order[i], i);
-  EXPECT_FALSE(overlapped);
-  EXPECT_FALSE(queue.isCurrent());
-  EXPECT_EQ(queue.label(), "test");
-}
-
-TEST(SerialQueueTest, SyncFromManyThreadsRunsEachOnce) {
-  SerialQueue queue("test");
-  int count = 0;  // touched only on the queue
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 8; ++t) {
-    threads.emplace_back([&] {
-      for (int i = 0; i < 100; ++i) queue.sync([&] { ++count; });
-    });
-  }
-  for (std::thread& t : threads) t.join();
-  queue.sync([] {});
-  EXPECT_EQ(count, 800);
-}
-
-TEST(SerialQueueTest, DestructorFinishesQueuedItems) {
-  std::atomic<int> ran{0};
-  {
-    SerialQueue queue("test");
-    std::promise<void> letGo;
-    std::shared_future<void> gate = letGo.get_future().share();
-    queue.async([gate] { gate.wait(); });
-    for (int i = 0; i < 10; ++i) queue.async([&] { ++ran; });
-    letGo.set_value();
-  }
-  EXPECT_EQ(ran.load(), 10);
 }
 
 // The last owner of an object that owns a queue may be released on that
@@ -74,46 +37,14 @@ TEST(SerialQueueTest, CanBeDestroyedFromItsOwnItem) {
   EXPECT_EQ(destroyed.get_future().wait_for(60s), std::future_status::ready);
 }
 
-TEST(SerialQueueTest, TimerTicksRepeatOnTheQueueUntilItsHandleGoes) {
-  SerialQueue queue("test");
-  std::mutex mutex;
-  std::condition_variable ticked;
-  int ticks = 0;
-  bool offQueue = false;
-  std::unique_ptr<SerialQueue::Timer> timer = queue.schedule(1ms, 1ms, [&] {
-    std::lock_guard<std::mutex> lock(mutex);
-    offQueue |= !queue.isCurrent();
-    ++ticks;
-    ticked.notify_all();
-  });
-  {
-    std::unique_lock<std::mutex> lock(mutex);
-    ASSERT_TRUE(ticked.wait_for(lock, 60s, [&] { return ticks >= 5; }));
-  }
-  timer.reset();
-  int afterCancel;
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    afterCancel = ticks;
-  }
-  // Any tick still pending was decided before the reset; a round trip
-  // through the queue shows that none follow.
-  queue.sync([] {});
-  queue.sync([] {});
-  std::lock_guard<std::mutex> lock(mutex);
-  EXPECT_LE(ticks, afterCancel + 1);
-  EXPECT_FALSE(offQueue);
-}
-
-// Ticks that fall due while the queue is busy are not run one by one when
-// it is free again.
+// Ticks that fall due while the queue is busy run once, not once for each
+// period missed.
 TEST(SerialQueueTest, TicksMissedWhileBusyCoalesce) {
   using Clock = std::chrono::steady_clock;
   SerialQueue queue("test");
   int ticks = 0;  // touched only on the queue
   int ticksWhenBusyEnded = -1;
   Clock::time_point busyEnded;
-  int ticksAtNextItem = -1;
   std::promise<void> started;
   queue.async([&] {
     started.set_value();
@@ -124,21 +55,11 @@ TEST(SerialQueueTest, TicksMissedWhileBusyCoalesce) {
   started.get_future().wait();
   Clock::time_point scheduled = Clock::now();
   auto timer = queue.schedule(100ms, 100ms, [&] { ++ticks; });
+  int ticksAtNextItem = -1;
   queue.sync([&] { ticksAtNextItem = ticks; });
   EXPECT_EQ(ticksWhenBusyEnded, 0);
-  // However many periods passed while busy, one tick ran for all of them
-  // (a second only if the next period also passed in between).
-  if (busyEnded - scheduled >= 300ms) {
-    EXPECT_LE(ticksAtNextItem, 2);
-  }
-}
-
-TEST(SerialQueueTest, ManyQueuesComeAndGo) {
-  for (int i = 0; i < 200; ++i) {
-    SerialQueue queue("test");
-    auto timer = queue.schedule(0ms, 1ms, [] {});
-    queue.async([] {});
-  }
+  // A second tick only if the next period also passed in between.
+  EXPECT_TRUE(busyEnded - scheduled < 300ms || ticksAtNextItem <= 2);
 }
 
 }  // namespace
