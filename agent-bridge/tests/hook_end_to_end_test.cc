@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,8 +36,10 @@ unsigned modeOf(const fs::path& path) {
   return unsigned(fs::symlink_status(path).permissions());
 }
 
-// Starts the hook with only HOME set, standard input `in`, output to `out`.
-pid_t startHook(const fs::path& home, Args args, int in, int out) {
+// Starts the hook with only HOME set, standard input `in`, output to `out`
+// and at most `fileSizeLimit` bytes per file it writes.
+pid_t startHook(const fs::path& home, Args args, int in, int out,
+                rlim_t fileSizeLimit = RLIM_INFINITY) {
   args.insert(args.begin(), VESK_AGENT_BRIDGE_BINARY);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
@@ -48,6 +51,8 @@ pid_t startHook(const fs::path& home, Args args, int in, int out) {
     dup2(in, 0);
     dup2(out, 1);
     dup2(out, 2);
+    const rlimit limit{fileSizeLimit, fileSizeLimit};
+    setrlimit(RLIMIT_FSIZE, &limit);
     execve(argv[0], argv.data(), envp);
     _exit(127);
   }
@@ -66,14 +71,16 @@ class HookEndToEnd : public testing::Test {
 
   // Runs the hook on `input`, expects a silent exit 0 and returns how many
   // bytes of its input it read.
-  off_t run(const std::string& input, Args args = {"Claude Code", "working"}) {
+  off_t run(const std::string& input, Args args = {"Claude Code", "working"},
+            rlim_t fileSizeLimit = RLIM_INFINITY) {
     FILE* in = tmpfile();
     FILE* out = tmpfile();
     fwrite(input.data(), 1, input.size(), in);
     fflush(in);
     rewind(in);
     int status = -1;
-    waitpid(startHook(home_, args, fileno(in), fileno(out)), &status, 0);
+    waitpid(startHook(home_, args, fileno(in), fileno(out), fileSizeLimit),
+            &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(lseek(fileno(out), 0, SEEK_CUR), 0) << "the hook printed";
     const off_t consumed = lseek(fileno(in), 0, SEEK_CUR);
@@ -160,6 +167,17 @@ TEST_F(HookEndToEnd, CarriesStartedAtWhateverItsType) {
     run(R"({"session_id":"s1","hook_event_name":"PostToolUse"})");
     EXPECT_EQ(record().at("startedAt"), json::parse(value)) << value;
   }
+}
+
+TEST_F(HookEndToEnd, FailedWriteKeepsTheEarlierFileWhole) {
+  // The carried "startedAt" makes the new record larger than the file-size
+  // limit lets the hook write.
+  const std::string big = R"({"startedAt":")" + std::string(99999, 'x') + "\"}";
+  plant(big, 0700, 0644);
+  run(kEvent, {"Claude Code", "working"}, 4096);
+  EXPECT_EQ(readFile(file_), big);
+  EXPECT_EQ(modeOf(file_), 0600u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);
 }
 
 TEST_F(HookEndToEnd, SurvivesAStatusDirectoryThatCannotBeCreated) {
