@@ -9,23 +9,20 @@ LeaseEndpoint::LeaseEndpoint(std::shared_ptr<SecurityHelper> helper,
     : helper_(std::move(helper)), connection_(std::move(connection)) {}
 
 void LeaseEndpoint::renewLease(Reply reply) {
-  std::shared_ptr<Connection> connection = connection_.lock();
-  if (!connection) {
-    reply(false);
-    return;
-  }
-  helper_->renew(std::move(connection),
-                 [reply = std::move(reply)](bool ok) { reply(ok); });
+  forward(&SecurityHelper::renew, std::move(reply));
 }
 
 void LeaseEndpoint::releaseLease(Reply reply) {
+  forward(&SecurityHelper::release, std::move(reply));
+}
+
+void LeaseEndpoint::forward(Operation operation, Reply reply) {
   std::shared_ptr<Connection> connection = connection_.lock();
   if (!connection) {
     reply(false);
     return;
   }
-  helper_->release(std::move(connection),
-                   [reply = std::move(reply)](bool ok) { reply(ok); });
+  ((*helper_).*operation)(std::move(connection), std::move(reply));
 }
 
 bool verifyClient(const std::optional<CodeRequirement>& requirement,

@@ -35,6 +35,10 @@ class LeaseEndpoint : public BreakSecurityHelperProtocol {
   void releaseLease(Reply reply) override;
 
  private:
+  using Operation = void (SecurityHelper::*)(std::shared_ptr<Connection>,
+                                             SecurityHelper::Reply);
+  void forward(Operation operation, Reply reply);
+
   const std::shared_ptr<SecurityHelper> helper_;
   const std::weak_ptr<Connection> connection_;
 };
