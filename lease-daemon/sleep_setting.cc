@@ -61,9 +61,13 @@ std::vector<std::string_view> tokens(std::string_view line) {
 // An optional sign, then one or more ASCII digits and nothing else, within
 // the signed 64-bit range.
 std::optional<int64_t> parseDecimal(std::string_view text) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  // One sign at most: "+-0" is not a number.
+  const bool plus = !text.empty() && text.front() == '+';
+  if (plus) text.remove_prefix(1);
   std::string_view digits = text;
-  if (!digits.empty() && digits.front() == '-') digits.remove_prefix(1);
+  if (!plus && !digits.empty() && digits.front() == '-') {
+    digits.remove_prefix(1);
+  }
   if (digits.empty() || digits.front() < '0' || digits.front() > '9') {
     return std::nullopt;
   }
