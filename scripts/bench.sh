@@ -8,6 +8,11 @@ cd "$(dirname "$0")/.."
 dir=${1:-build-bench}
 bash scripts/build.sh "$dir"
 
+# --- agent status hook ---
+# Whole-process time and peak memory of the hook against a minimal C floor.
+echo "== agent status hook"
+"$dir/bin/hook_bench" 300
+
 # --- lease daemon ---
 # The controller: a renewal against a bare run of the same stand-in tool, and
 # the idle controller's CPU over 60 seconds.
