@@ -14,6 +14,7 @@
 
 #include "client_requirement.h"
 #include "code_signing.h"
+#include "descriptor.h"
 #include "pidfd-linux.h"
 
 namespace vesk {
@@ -26,21 +27,6 @@ constexpr char kTeamAttribute[] = "trusted.codesign.team";
 // Longer values than this are not identifiers; refusing them keeps the read
 // bounded whatever an attribute holds.
 constexpr size_t kMaxAttributeSize = 256;
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
 
 // The ownership and mode rule: a regular file owned by root that neither
 // its group nor others may write.
@@ -70,7 +56,7 @@ bool processIsAlive(int pidfd) {
 }
 
 std::optional<std::string> ownSigningTeam() {
-  FileDescriptor exe(open("/proc/self/exe", O_RDONLY | O_CLOEXEC));
+  Descriptor exe(open("/proc/self/exe", O_RDONLY | O_CLOEXEC));
   if (!exe.valid() || !isSealedExecutable(exe.get())) return std::nullopt;
   return readAttribute(exe.get(), kTeamAttribute);
 }
@@ -100,13 +86,13 @@ std::optional<CodeRequirement> compileRequirement(const std::string& text) {
 bool validateProcess(int pidfd, pid_t pid, const CodeRequirement& requirement) {
   if (pidfd < 0 || pid <= 0) return false;
   std::string path = "/proc/" + std::to_string(pid);
-  FileDescriptor dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Descriptor dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir.valid()) return false;
   // Checked after the directory is open: a live process still owns its id,
   // so the directory belongs to the verified process and not to a later one
   // that reused the id.
   if (!processIsAlive(pidfd)) return false;
-  FileDescriptor exe(openat(dir.get(), "exe", O_RDONLY | O_CLOEXEC));
+  Descriptor exe(openat(dir.get(), "exe", O_RDONLY | O_CLOEXEC));
   if (!exe.valid() || !isSealedExecutable(exe.get())) return false;
   return readAttribute(exe.get(), kIdentifierAttribute) ==
              requirement.identifier &&

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "descriptor.h"
 #include "lease_state_file.h"
 
 namespace vesk {
@@ -21,28 +22,6 @@ constexpr off_t kMaxStateFileSize = 64 * 1024;
 bool failsAt(const StateFileFault& fault, StateFileStep step) {
   return fault && fault(step);
 }
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  // Closes now and reports whether the close (which may carry a deferred
-  // write error) succeeded.
-  bool close() {
-    int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 std::string directoryOf(const std::string& path) {
   size_t slash = path.rfind('/');

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "descriptor.h"
 #include "subprocess.h"
 
 extern char** environ;
@@ -14,24 +15,6 @@ extern char** environ;
 namespace vesk {
 
 namespace {
-
-class Descriptor {
- public:
-  Descriptor() = default;
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() { reset(); }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 // A descriptor numbered 0, 1 or 2 (possible when the daemon runs with one of
 // them closed) would collide with the child's standard streams; such a one
