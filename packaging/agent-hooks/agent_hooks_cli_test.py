@@ -7,12 +7,16 @@ import glob
 import json
 import os
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
 import unittest
 
 TOOL = None
+IS_ROOT = os.geteuid() == 0
+UNSET = object()
+NOBODY = 65534  # its password entry's home, /nonexistent, holds nothing
 
 CLAUDE_SETTINGS = """{
   "$schema": "https://json.schemastore.org/claude-code-settings.json",
@@ -50,6 +54,26 @@ def load(path):
     return json.loads(read_bytes(path))
 
 
+def snapshot(top):
+    """Every path under `top` with its mode, owner and content or link."""
+    state = {}
+    for folder, dirs, files in os.walk(top):
+        for name in dirs + files:
+            path = os.path.join(folder, name)
+            st = os.lstat(path)
+            content = (os.readlink(path) if stat.S_ISLNK(st.st_mode) else
+                       read_bytes(path) if stat.S_ISREG(st.st_mode) else None)
+            state[path] = (st.st_mode, st.st_uid, content)
+    return state
+
+
+def remove_tree(top):
+    for folder, dirs, _ in os.walk(top):
+        for name in dirs:
+            os.chmod(os.path.join(folder, name), 0o755, follow_symlinks=False)
+    shutil.rmtree(top, ignore_errors=True)
+
+
 def ours(hook):
     return "VeskAgentBridge" in hook.get("command", "")
 
@@ -80,9 +104,14 @@ def without_ours(settings):
 class AgentHooksCli(unittest.TestCase):
 
     def setUp(self):
-        self.home = tempfile.mkdtemp(prefix="vesk-hooks-home-")
-        self.addCleanup(shutil.rmtree, self.home)
-        self.bridge = os.path.join(self.home, "bin", "VeskAgentBridge")
+        # The home and a folder beside it, so that writes outside the home
+        # show too.
+        self.top = tempfile.mkdtemp(prefix="vesk-hooks-")
+        os.chmod(self.top, 0o755)
+        self.addCleanup(remove_tree, self.top)
+        self.home = os.path.join(self.top, "home")
+        self.elsewhere = os.path.join(self.top, "elsewhere")
+        self.bridge = os.path.join(self.top, "bin", "VeskAgentBridge")
         self.write(self.bridge, "#!/bin/sh\n", 0o755)
         self.claude = os.path.join(self.home, ".claude", "settings.json")
         self.cursor = os.path.join(self.home, ".cursor", "hooks.json")
@@ -93,9 +122,18 @@ class AgentHooksCli(unittest.TestCase):
             f.write(text)
         os.chmod(path, mode)
 
-    def run_tool(self, *args):
-        return subprocess.run([TOOL, *args], env=dict(os.environ, HOME=self.home),
-                              capture_output=True, text=True, timeout=60)
+    def run_tool(self, *args, home=None, user=None, allow_root=True):
+        """Runs the tool with HOME `home` (None: the test's, UNSET: none).
+
+        The tool refuses root without --allow-root, and CI runs as root."""
+        env = {k: v for k, v in os.environ.items() if k != "HOME"}
+        if home is not UNSET:
+            env["HOME"] = self.home if home is None else home
+        if allow_root and IS_ROOT and user is None:
+            args += ("--allow-root",)
+        return subprocess.run([TOOL, *args], env=env, user=user,
+                              cwd=self.top, capture_output=True, text=True,
+                              timeout=60)
 
     def run_ok(self, *args):
         out = self.run_tool(*args)
@@ -158,6 +196,103 @@ class AgentHooksCli(unittest.TestCase):
                                      CURSOR_HOOKS.encode())
                     self.assertEqual(self.backups(self.claude)
                                      + self.backups(self.cursor), [])
+
+    def test_refusals_change_nothing_anywhere(self):
+        def dangling(path):
+            if os.path.isdir(path):
+                remove_tree(path)
+            else:
+                os.remove(path)
+            os.symlink(os.path.join(self.elsewhere, "dotfiles", "x"), path)
+
+        claude_dir = os.path.dirname(self.claude)
+        # (case, HOME, fault, extra arguments, message). The HOME cases run
+        # as a user whose password entry names no usable home, so that a
+        # fallback to it shows as success rather than writing anywhere.
+        cases = [
+            ("HOME unset", UNSET, None, [], "HOME is not set"),
+            ("HOME empty", "", None, [], "HOME is not set"),
+            ("HOME relative", "home", None, [], "not an absolute path"),
+            ("HOME missing", os.path.join(self.top, "gone"), None,
+             ["--agent", "claude-code"], "HOME is not a folder"),
+            ("settings.json a link to nothing", None,
+             lambda: dangling(self.claude), [], "which does not exist"),
+            ("~/.claude a link to nothing", None, lambda: dangling(claude_dir),
+             ["--agent", "claude-code"], "which does not exist"),
+            ("hooks.json read-only", None, lambda: os.chmod(self.cursor, 0o444),
+             [], "hooks.json is read-only"),
+            ("~/.cursor read-only", None,
+             lambda: os.chmod(os.path.dirname(self.cursor), 0o555), [],
+             ".cursor is read-only"),
+        ]
+        for case, home, fault, extra, message in cases:
+            for command in (["install", "--bridge", self.bridge], ["uninstall"]):
+                with self.subTest(case=case, command=command[0]):
+                    if home is not None and not IS_ROOT:
+                        self.skipTest("a HOME fallback would reach your home")
+                    remove_tree(self.home)
+                    remove_tree(self.elsewhere)
+                    self.write(self.claude, CLAUDE_SETTINGS)
+                    self.write(self.cursor, CURSOR_HOOKS)
+                    if command[0] == "uninstall":
+                        self.run_ok("install", "--bridge", self.bridge)
+                    if fault:
+                        fault()
+                    before = snapshot(self.top)
+                    out = self.run_tool(*command, *extra, home=home,
+                                        user=None if home is None else NOBODY)
+                    self.assertEqual(out.returncode, 1, out.stdout)
+                    self.assertEqual(snapshot(self.top), before)
+                    self.assertIn(message, out.stderr)
+                    self.assertIn("Nothing was changed", out.stderr)
+
+    def test_settings_behind_links_change_where_they_live(self):
+        # A relative link into a dotfiles folder, and a chain of two links.
+        dotfiles = os.path.join(self.elsewhere, "dotfiles")
+        claude_file = os.path.join(dotfiles, "claude.json")
+        cursor_file = os.path.join(dotfiles, "cursor.json")
+        self.write(claude_file, CLAUDE_SETTINGS, 0o600)
+        self.write(cursor_file, CURSOR_HOOKS, 0o640)
+        middle = os.path.join(self.elsewhere, "cursor-link")
+        os.symlink(cursor_file, middle)
+        for link, target in ((self.claude, os.path.join("..", "..", "elsewhere",
+                                                        "dotfiles", "claude.json")),
+                             (self.cursor, middle)):
+            os.makedirs(os.path.dirname(link))
+            os.symlink(target, link)
+        links = {p: os.readlink(p) for p in (self.claude, self.cursor, middle)}
+        for command in (["install", "--bridge", self.bridge], ["uninstall"]):
+            self.run_ok(*command)
+            self.assertEqual({p: os.readlink(p) for p in links}, links)
+            for path, text, mode in ((claude_file, CLAUDE_SETTINGS, 0o600),
+                                     (cursor_file, CURSOR_HOOKS, 0o640)):
+                self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), mode)
+                self.assertEqual(load(path) == json.loads(text),
+                                 command[0] == "uninstall")
+        self.assertEqual(len(self.backups(claude_file)), 2)
+        self.assertEqual(len(self.backups(cursor_file)), 2)
+
+    @unittest.skipUnless(IS_ROOT, "runs the tool as root")
+    def test_root_needs_allow_root_and_keeps_the_owner(self):
+        owner = 12345
+        self.write(self.cursor, CURSOR_HOOKS, 0o600)
+        for folder, dirs, files in os.walk(self.home):
+            for name in [folder] + [os.path.join(folder, n) for n in files]:
+                os.chown(name, owner, owner)
+        before = snapshot(self.top)
+        out = self.run_tool("install", "--bridge", self.bridge, allow_root=False)
+        self.assertEqual(out.returncode, 1)
+        self.assertIn("--allow-root", out.stderr)
+        self.assertIn("Nothing was changed", out.stderr)
+        self.assertEqual(snapshot(self.top), before)
+
+        out = self.run_ok("install", "--bridge", self.bridge)
+        self.assertIn("changing the settings in HOME=" + self.home, out.stderr)
+        self.run_ok("install", "--agent", "claude-code", "--bridge", self.bridge)
+        [backup] = self.backups(self.cursor)
+        for path in (self.cursor, backup, os.path.dirname(self.claude),
+                     self.claude):
+            self.assertEqual(os.stat(path).st_uid, owner, path)
 
 
 if __name__ == "__main__":

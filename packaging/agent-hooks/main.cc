@@ -3,14 +3,23 @@
 // Cursor), or takes it out again.
 //
 //   vesk-agent-hooks install   [--agent claude-code|cursor|all] [--bridge PATH]
-//   vesk-agent-hooks uninstall [--agent claude-code|cursor|all]
+//                              [--allow-root]
+//   vesk-agent-hooks uninstall [--agent claude-code|cursor|all] [--allow-root]
 //   vesk-agent-hooks print      --agent claude-code|cursor [--bridge PATH]
 //
-// Every file is read and checked before any is written: when one cannot be
-// parsed, nothing changes anywhere and the exit status is 1. A file that
-// changes is backed up first; a file already in the wanted state is left
-// alone, so running the command twice changes nothing the second time.
-#include <pwd.h>
+// The settings are those in $HOME, which must be an absolute path: the agents
+// read the settings of the user they run as, so the home folder is never
+// guessed, and root (whose agents are rarely the ones meant) is refused
+// unless --allow-root says so.
+//
+// The files change together or not at all: every one is read, merged and
+// checked (parsed, writable, links leading somewhere), then every new version
+// and backup is written beside its file, and only then are they renamed into
+// place. When any step before the renames fails, what was made is removed,
+// nothing changes anywhere and the exit status is 1. A file already in the
+// wanted state is left alone, so running the command twice changes nothing
+// the second time.
+#include <sys/stat.h>
 #include <unistd.h>
 #if defined(__APPLE__)
 #include <mach-o/dyld.h>
@@ -35,7 +44,9 @@ constexpr int kExitUsage = 2;
 constexpr char kUsage[] =
     "usage: vesk-agent-hooks install   [--agent claude-code|cursor|all] "
     "[--bridge PATH]\n"
-    "       vesk-agent-hooks uninstall [--agent claude-code|cursor|all]\n"
+    "                                  [--allow-root]\n"
+    "       vesk-agent-hooks uninstall [--agent claude-code|cursor|all] "
+    "[--allow-root]\n"
     "       vesk-agent-hooks print      --agent claude-code|cursor "
     "[--bridge PATH]\n"
     "\n"
@@ -47,12 +58,15 @@ constexpr char kUsage[] =
     "--agent    which agent; \"all\" (the default) skips an agent whose\n"
     "           folder (~/.claude, ~/.cursor) does not exist\n"
     "--bridge   absolute path of VeskAgentBridge; default: the one next to\n"
-    "           this program\n";
+    "           this program\n"
+    "--allow-root  change the settings in $HOME even when run as root (the\n"
+    "           agents read the settings of the user they run as)\n";
 
 struct Options {
   std::string command;
   std::string agent = "all";
   std::string bridge;
+  bool allow_root = false;
 };
 
 std::optional<Options> ParseOptions(int argc, char** argv) {
@@ -65,6 +79,10 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
   for (int i = 2; i < argc; ++i) {
     std::string arg = argv[i];
     std::string* target = nullptr;
+    if (arg == "--allow-root") {
+      options.allow_root = true;
+      continue;
+    }
     if (arg == "--agent") {
       target = &options.agent;
     } else if (arg == "--bridge") {
@@ -78,16 +96,59 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
   return options;
 }
 
-// HOME when it is set and absolute, otherwise the password database's entry
-// for the real user: the same rule VeskAgentBridge follows.
+// HOME, when it names an existing folder by an absolute path. There is no
+// fallback: without HOME the agents would not find their settings either,
+// and a guess (the password database's entry for root under sudo, say)
+// would change someone else's.
 std::optional<std::filesystem::path> HomeDirectory() {
   const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] == '/') return std::filesystem::path(home);
-  struct passwd* entry = getpwuid(getuid());
-  if (entry != nullptr && entry->pw_dir != nullptr && entry->pw_dir[0] == '/') {
-    return std::filesystem::path(entry->pw_dir);
+  if (home == nullptr || home[0] == '\0') {
+    std::fprintf(stderr,
+                 "vesk-agent-hooks: HOME is not set (or empty); it must name "
+                 "your home folder. Nothing was changed.\n");
+    return std::nullopt;
   }
-  return std::nullopt;
+  if (home[0] != '/') {
+    std::fprintf(stderr,
+                 "vesk-agent-hooks: HOME is not an absolute path: \"%s\". "
+                 "Nothing was changed.\n",
+                 home);
+    return std::nullopt;
+  }
+  std::error_code ec;
+  if (!std::filesystem::is_directory(home, ec)) {
+    std::fprintf(stderr,
+                 "vesk-agent-hooks: HOME is not a folder: %s. Nothing was "
+                 "changed.\n",
+                 home);
+    return std::nullopt;
+  }
+  return std::filesystem::path(home);
+}
+
+// The agents run as the user and read that user's settings: root changing
+// its own (or, under sudo, someone's) settings is rarely what was meant, so
+// it takes --allow-root, and then says whose settings it changes.
+bool CheckRoot(const Options& options, const std::filesystem::path& home) {
+  if (geteuid() != 0) return true;
+  struct stat st;
+  std::string owner = stat(home.c_str(), &st) == 0
+                          ? "owned by uid " + std::to_string(st.st_uid)
+                          : "owner unknown";
+  if (!options.allow_root) {
+    std::fprintf(stderr,
+                 "vesk-agent-hooks: refusing to run as root: the agents read "
+                 "the settings of the user they run as. Run it as that user "
+                 "(not with sudo), or pass --allow-root to change the "
+                 "settings in HOME=%s (%s). Nothing was changed.\n",
+                 home.c_str(), owner.c_str());
+    return false;
+  }
+  std::fprintf(stderr,
+               "vesk-agent-hooks: running as root: changing the settings in "
+               "HOME=%s (%s)\n",
+               home.c_str(), owner.c_str());
+  return true;
 }
 
 std::optional<std::filesystem::path> OwnExecutable() {
@@ -187,12 +248,9 @@ int Run(const Options& options) {
   if (install && !CheckBridge(bridge)) return kExitFailure;
 
   auto home = HomeDirectory();
-  if (!home) {
-    std::fprintf(stderr, "vesk-agent-hooks: cannot find the home folder\n");
-    return kExitFailure;
-  }
+  if (!home || !CheckRoot(options, *home)) return kExitFailure;
 
-  // Read and merge everything first; write only when all of it worked.
+  // Read, merge and check everything first; write only when all of it worked.
   std::vector<Plan> plans;
   for (vesk::Agent agent : agents) {
     std::filesystem::path path = SettingsPath(*home, agent);
@@ -228,8 +286,35 @@ int Run(const Options& options) {
       return kExitFailure;
     }
     plan.changed = *changed;
-    if (plan.changed) plan.text = vesk::FormatJson(plan.file.settings);
+    if (plan.changed) {
+      if (!vesk::CheckReplaceable(plan.file, &error)) {
+        std::fprintf(stderr,
+                     "vesk-agent-hooks: %s: %s\nNothing was changed. Make it "
+                     "writable (or move it away) and run the command "
+                     "again.\n",
+                     name.c_str(), error.c_str());
+        return kExitFailure;
+      }
+      plan.text = vesk::FormatJson(plan.file.settings);
+    }
     plans.push_back(std::move(plan));
+  }
+
+  // Write every new version and backup beside its file; when one fails,
+  // take back what was written so that no file changes.
+  std::vector<vesk::StagedFile> staged(plans.size());
+  for (size_t i = 0; i < plans.size(); ++i) {
+    if (!plans[i].changed) continue;
+    std::string error;
+    auto done = vesk::StageSettingsFile(plans[i].file, plans[i].text, &error);
+    if (!done) {
+      for (const vesk::StagedFile& s : staged) vesk::DiscardStaged(s);
+      std::fprintf(stderr, "vesk-agent-hooks: %s: %s\nNothing was changed.\n",
+                   std::string(vesk::AgentName(plans[i].agent)).c_str(),
+                   error.c_str());
+      return kExitFailure;
+    }
+    staged[i] = std::move(*done);
   }
 
   // Claude Code skips every hook while this is set; say so rather than
@@ -241,7 +326,8 @@ int Run(const Options& options) {
            off->is_bool() && off->get_bool();
   };
 
-  for (const Plan& plan : plans) {
+  for (size_t i = 0; i < plans.size(); ++i) {
+    const Plan& plan = plans[i];
     std::string name(vesk::AgentName(plan.agent));
     const char* path = plan.file.path.c_str();
     if (!plan.changed) {
@@ -250,20 +336,19 @@ int Run(const Options& options) {
       continue;
     }
     std::string error;
-    std::string backup_note;
-    if (plan.file.exists) {
-      auto backup = vesk::BackUpSettingsFile(plan.file, &error);
-      if (!backup) {
-        std::fprintf(stderr, "vesk-agent-hooks: %s: %s\n", name.c_str(),
-                     error.c_str());
-        return kExitFailure;
+    if (!vesk::CommitSettingsFile(plan.file, staged[i], &error)) {
+      // A rename in a folder just written to: failing here is rare. The
+      // files not yet renamed keep their old content.
+      for (size_t j = i + 1; j < plans.size(); ++j) {
+        vesk::DiscardStaged(staged[j]);
       }
-      backup_note = " (backup: " + backup->string() + ")";
-    }
-    if (!vesk::ReplaceSettingsFile(plan.file, plan.text, &error)) {
       std::fprintf(stderr, "vesk-agent-hooks: %s: %s\n", name.c_str(),
                    error.c_str());
       return kExitFailure;
+    }
+    std::string backup_note;
+    if (staged[i].backup) {
+      backup_note = " (backup: " + staged[i].backup->string() + ")";
     }
     std::printf("%s: %s %s%s\n", name.c_str(),
                 install ? "hooks installed in" : "hooks removed from", path,

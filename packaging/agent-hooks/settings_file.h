@@ -2,11 +2,17 @@
 //
 // A file is read whole and parsed as strict JSON (no comments, no trailing
 // commas); it must hold one object. A missing file, or one holding only
-// white space, reads as an empty object. Replacing writes a temporary file
-// in the same directory and renames it over the old one, so readers see the
-// old or the new file and never a mix; the new file keeps the old one's mode
-// and, where the caller may, its owner. When the path is a symbolic link,
-// the file it points to is read and replaced, and the link stays.
+// white space, reads as an empty object. When the path is a symbolic link
+// (a settings file kept in a dotfiles folder), the file it points to is read
+// and replaced and the link stays; a link that points to nothing is refused,
+// since writing through it would create a file wherever it points.
+//
+// Replacing is split in two so that several files can change together or
+// not at all: staging backs the old file up and writes the new text to a
+// temporary file beside it; committing renames that over the old file, so
+// readers see the old or the new file and never a mix. The new file keeps
+// the old one's mode and owner. All functions run on the calling thread and
+// report failure as a value with a message naming the file in `*error`.
 #ifndef VESK_PACKAGING_AGENT_HOOKS_SETTINGS_FILE_H_
 #define VESK_PACKAGING_AGENT_HOOKS_SETTINGS_FILE_H_
 
@@ -26,23 +32,47 @@ struct SettingsFile {
   std::string text;  // the bytes read, empty when the file does not exist
   boost::json::object settings;
   mode_t mode = 0644;  // the file's permission bits, or those for a new file
+  uid_t uid = 0;       // the file's owner, when it exists
+  gid_t gid = 0;
 };
 
 // Reads `path`. Returns nullopt with a message naming the file (and, for
-// JSON errors, the line and column) in `*error`.
+// JSON errors, the line and column) in `*error`; so too when `path` or its
+// folder is a symbolic link to nothing.
 std::optional<SettingsFile> ReadSettingsFile(const std::filesystem::path& path,
                                              std::string* error);
 
-// Copies the file as it was read to "<path>.vesk-backup-<UTC time>" (with a
-// counter added when that name is taken), with the same mode. Returns the
-// backup's path.
-std::optional<std::filesystem::path> BackUpSettingsFile(
-    const SettingsFile& file, std::string* error);
+// Whether the file can be replaced as its owner could: the file (when it
+// exists) and the folder holding it (or, when that folder is missing, the
+// one it would be created in) are writable. Root passes every permission
+// check, so for root the owner's write bit decides as well: a file its
+// owner made read-only stays untouched. Returns false with `*error` set.
+bool CheckReplaceable(const SettingsFile& file, std::string* error);
 
-// Atomically replaces (or creates) the file with `text`. A new file gets mode
-// 0644 less the umask; a missing parent directory is created.
-bool ReplaceSettingsFile(const SettingsFile& file, const std::string& text,
-                         std::string* error);
+// What staging created; DiscardStaged removes all of it again.
+struct StagedFile {
+  std::filesystem::path temp;  // the new text, beside the file
+  std::optional<std::filesystem::path> backup;
+  std::filesystem::path created_folder;  // empty unless staging made it
+};
+
+// Copies an existing file as it was read to "<path>.vesk-backup-<UTC time>"
+// (a counter added when that name is taken), same mode and owner, and writes
+// `text` to a temporary file in the file's folder, creating the folder when
+// it is missing. The temporary file has the old file's mode and owner, or
+// for a new file mode 0644 less the umask and the folder's owner. Returns
+// nullopt with `*error` set, having removed whatever it created.
+std::optional<StagedFile> StageSettingsFile(const SettingsFile& file,
+                                            const std::string& text,
+                                            std::string* error);
+
+// Renames the staged text over the file. On failure the staged temporary
+// file is removed (the backup stays) and `*error` is set.
+bool CommitSettingsFile(const SettingsFile& file, const StagedFile& staged,
+                        std::string* error);
+
+// Removes the temporary file, the backup and a folder staging created.
+void DiscardStaged(const StagedFile& staged);
 
 }  // namespace vesk
 
