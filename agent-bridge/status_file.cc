@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -18,6 +19,9 @@ namespace {
 
 constexpr mode_t kDirectoryMode = 0700;
 constexpr mode_t kFileMode = 0600;
+// Far above any record this program writes; a larger file at the path is
+// not one of its records, and reading it whole could exhaust memory.
+constexpr std::size_t kLargestPreviousRecord = std::size_t{1} << 20;
 constexpr std::string_view kStatusDirectory =
     "Library/Application Support/Vesk/agents";
 
@@ -49,14 +53,18 @@ bool writeAll(int fd, std::string_view bytes) {
   return true;
 }
 
-bool readAll(int fd, std::string& out) {
+// Reads to the end of the file; false when that fails or the content is
+// longer than `limit` (the file may have grown since it was measured).
+bool readAll(int fd, std::string& out, std::size_t limit) {
   char piece[65536];
   for (;;) {
-    ssize_t got = ::read(fd, piece, sizeof piece);
+    const std::size_t room = limit + 1 - out.size();
+    ssize_t got = ::read(fd, piece, std::min(sizeof piece, room));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return false;
     if (got == 0) return true;
     out.append(piece, static_cast<std::size_t>(got));
+    if (out.size() > limit) return false;
   }
 }
 
@@ -104,10 +112,11 @@ std::optional<boost::json::object> loadPreviousRecord(
   if (fd < 0) return std::nullopt;
   struct stat info {};
   std::string text;
-  bool whole = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  bool whole = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+               info.st_size <= off_t{kLargestPreviousRecord};
   if (whole) {
     text.reserve(static_cast<std::size_t>(info.st_size));
-    whole = readAll(fd, text);
+    whole = readAll(fd, text, kLargestPreviousRecord);
   }
   ::close(fd);
   if (!whole) return std::nullopt;

@@ -27,8 +27,9 @@ std::string makeStatusDirectory(std::string_view home);
 std::string statusFilePath(std::string_view directory, std::string_view key);
 
 // The status file's content when it is a regular file (a symbolic link is not
-// followed) that reads whole and parses as a JSON object; nothing otherwise.
-// The result lives in `storage`.
+// followed) of at most 1 MiB that reads whole and parses as a JSON object;
+// nothing otherwise, also when a larger file is there. The result lives in
+// `storage`.
 std::optional<boost::json::object> loadPreviousRecord(
     const std::string& path, boost::json::storage_ptr storage = {});
 

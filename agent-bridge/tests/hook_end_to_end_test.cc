@@ -2,9 +2,13 @@
 // many at once while a reader keeps parsing the status file.
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +18,7 @@
 #include <boost/json/value.hpp>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include "session_key.h"
@@ -36,23 +41,48 @@ unsigned modeOf(const fs::path& path) {
   return unsigned(fs::symlink_status(path).permissions());
 }
 
-// Starts the hook with only HOME set, standard input `in`, output to `out`
-// and at most `fileSizeLimit` bytes per file it writes.
-pid_t startHook(const fs::path& home, Args args, int in, int out,
+// How the hook is run: with HOME set to `home` as its whole environment, or
+// an empty one when there is none; as the test's own user when `uid` is 0,
+// else as `uid` with the file `passwd` mounted over the password file.
+struct Account {
+  std::optional<std::string> home;
+  uid_t uid = 0;
+  std::string passwd;
+};
+
+// Starts the hook with standard input `in`, output to `out`, at most
+// `fileSizeLimit` bytes per file it writes and, outside AddressSanitizer
+// builds, 1 GiB of address space.
+pid_t startHook(const Account& account, Args args, int in, int out,
                 rlim_t fileSizeLimit = RLIM_INFINITY) {
   args.insert(args.begin(), VESK_AGENT_BRIDGE_BINARY);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  std::string env = "HOME=" + home.string();
-  char* envp[] = {env.data(), nullptr};
+  std::string env = "HOME=" + account.home.value_or("");
+  char* envp[] = {account.home ? env.data() : nullptr, nullptr};
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(in, 0);
     dup2(out, 1);
     dup2(out, 2);
+    // The password file is swapped in a mount namespace of the child's own.
+    if (account.uid != 0 &&
+        (unshare(CLONE_NEWNS) != 0 ||
+         mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+         mount(account.passwd.c_str(), "/etc/passwd", nullptr, MS_BIND,
+               nullptr) != 0 ||
+         setgroups(0, nullptr) != 0 || setgid(account.uid) != 0 ||
+         setuid(account.uid) != 0))
+      _exit(126);
     const rlimit limit{fileSizeLimit, fileSizeLimit};
     setrlimit(RLIMIT_FSIZE, &limit);
+#ifndef __SANITIZE_ADDRESS__  // whose shadow memory needs terabytes
+    // Far above what a run needs; a run that tries to load a huge file fails
+    // at once instead of filling the machine's memory.
+    const rlimit memory{rlim_t{1} << 30, rlim_t{1} << 30};
+    setrlimit(RLIMIT_AS, &memory);
+#endif
     execve(argv[0], argv.data(), envp);
     _exit(127);
   }
@@ -66,6 +96,7 @@ class HookEndToEnd : public testing::Test {
     home_ = mkdtemp(pattern);
     dir_ = home_ / "Library/Application Support/Vesk/agents";
     file_ = dir_ / (sessionKey("Claude Code", "s1") + ".json");
+    account_.home = home_.string();
   }
   void TearDown() override { fs::remove_all(home_); }
 
@@ -79,7 +110,7 @@ class HookEndToEnd : public testing::Test {
     fflush(in);
     rewind(in);
     int status = -1;
-    waitpid(startHook(home_, args, fileno(in), fileno(out), fileSizeLimit),
+    waitpid(startHook(account_, args, fileno(in), fileno(out), fileSizeLimit),
             &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(lseek(fileno(out), 0, SEEK_CUR), 0) << "the hook printed";
@@ -97,6 +128,7 @@ class HookEndToEnd : public testing::Test {
   }
 
   fs::path home_, dir_, file_;
+  Account account_;
 };
 
 TEST_F(HookEndToEnd, BadArgumentsEndTheRunBeforeReadingInput) {
@@ -130,6 +162,28 @@ TEST_F(HookEndToEnd, WritesPrivatelyAndReplacesAPlantedLink) {
   EXPECT_EQ(readFile(home_ / "target"), "keep");
 }
 
+TEST_F(HookEndToEnd, WithoutAnAbsoluteHomeWritesToThePasswordFilesHome) {
+  if (geteuid() != 0) GTEST_SKIP() << "runs the hook as other users";
+  uid_t known = 54320, unknown = known + 1;
+  while (getpwuid(known) || getpwuid(unknown)) known += 2, unknown += 2;
+  const std::string passwd = (home_ / "passwd").string();
+  std::ofstream(passwd) << readFile("/etc/passwd") << "vesk-e2e:x:" << known
+                        << ':' << known << "::" << home_.string()
+                        << ":/bin/false\n";
+  ASSERT_EQ(chown(home_.c_str(), known, known), 0);
+  for (uid_t uid : {known, unknown}) {
+    for (std::optional<std::string> home :
+         {std::optional<std::string>(), std::optional<std::string>(""),
+          std::optional<std::string>("relative")}) {
+      SCOPED_TRACE(testing::Message() << uid << " HOME=" << home.value_or("-"));
+      fs::remove_all(home_ / "Library");
+      account_ = {home, uid, passwd};
+      run(kEvent);
+      EXPECT_EQ(fs::exists(file_), uid == known);
+    }
+  }
+}
+
 TEST_F(HookEndToEnd, AcceptsExactlyOneMebibyte) {
   run(kEvent + std::string(kLimit - kEvent.size(), ' '));
   EXPECT_TRUE(fs::exists(file_));
@@ -160,12 +214,33 @@ TEST_F(HookEndToEnd, StaysSilentOnHostileInput) {
   EXPECT_FALSE(fs::exists(home_ / "Library"));
 }
 
-TEST_F(HookEndToEnd, CarriesStartedAtWhateverItsType) {
-  for (const char* value :
-       {R"("yesterday")", "null", R"([1,{"a":true}])", "12"}) {
-    plant(std::string(R"({"startedAt":)") + value + "}", 0700, 0600);
+TEST_F(HookEndToEnd, CarriesStartedAtFromAPreviousRecordOfAtMostOneMebibyte) {
+  const std::string yesterday = R"({"startedAt":"yesterday"})";
+  const std::string pad(kLimit - yesterday.size(), ' ');
+  struct Case {
+    std::string content;
+    off_t size;           // the file is extended (sparsely) to this size, or 0
+    const char* carried;  // the "startedAt" kept, or none: a fresh time
+  } cases[] = {
+      {R"({"startedAt":null})", 0, "null"},
+      {R"({"startedAt":[1,{"a":true}]})", 0, R"([1,{"a":true}])"},
+      {R"({"startedAt":12})", 0, "12"},
+      {yesterday + pad, 0, R"("yesterday")"},
+      {yesterday + pad + ' ', 0, nullptr},
+      {yesterday, off_t{64} << 30, nullptr},
+  };
+  for (const Case& c : cases) {
+    plant(c.content, 0700, 0644);
+    if (c.size) fs::resize_file(file_, c.size);
     run(R"({"session_id":"s1","hook_event_name":"PostToolUse"})");
-    EXPECT_EQ(record().at("startedAt"), json::parse(value)) << value;
+    ASSERT_TRUE(fs::exists(file_) && fs::file_size(file_) < 4096) << c.size;
+    const json::value startedAt = record().at("startedAt");
+    if (c.carried) {
+      EXPECT_EQ(startedAt, json::parse(c.carried)) << c.carried;
+    } else {
+      EXPECT_TRUE(startedAt.is_double()) << c.content.size() << "/" << c.size;
+    }
+    EXPECT_EQ(modeOf(file_), 0600u);
   }
 }
 
@@ -213,7 +288,7 @@ TEST_F(HookEndToEnd, ConcurrentRunsOnlyEverLeaveWholeRecords) {
   std::vector<std::pair<pid_t, int>> runs;
   for (int i = 0; i < 64; ++i) {
     const int fd = open(input.c_str(), O_RDONLY | O_CLOEXEC);
-    runs.emplace_back(startHook(home_, {"Cursor", "working"}, fd, null), fd);
+    runs.emplace_back(startHook(account_, {"Cursor", "working"}, fd, null), fd);
   }
   for (auto [pid, fd] : runs) {
     int status = -1;
