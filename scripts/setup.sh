@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   python3 attr util-linux mount procps
   dpkg-dev file systemd
+  man-db groff-base
 )
 
 missing=()

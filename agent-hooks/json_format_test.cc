@@ -16,6 +16,7 @@ TEST(FormatJsonTest, WritesTwoSpaceIndentedJsonThatReadsBackTheSame) {
       {R"({"a":{},"b":[],"c":[{}]})",
        "{\n  \"a\": {},\n  \"b\": [],\n  \"c\": [\n    {}\n  ]\n}\n"},
       {R"({"z":1,"a":2})", "{\n  \"z\": 1,\n  \"a\": 2\n}\n"},
+      {R"({"q\"k\\\u0001":0})", "{\n  \"q\\\"k\\\\\\u0001\": 0\n}\n"},
       {R"([true,false,null,"x"])",
        "[\n  true,\n  false,\n  null,\n  \"x\"\n]\n"},
       {R"(["tab\there","quote\"","back\\slash","\u0001","é ✓"])",
@@ -28,7 +29,7 @@ TEST(FormatJsonTest, WritesTwoSpaceIndentedJsonThatReadsBackTheSame) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.input);
     boost::json::value value = boost::json::parse(c.input);
-    std::string text = FormatJson(value);
+    std::string text = formatJson(value);
     EXPECT_EQ(text, c.expected);
     EXPECT_EQ(boost::json::parse(text), value);
   }

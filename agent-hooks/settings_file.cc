@@ -4,21 +4,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include <boost/json/stream_parser.hpp>
 
 namespace vesk {
 namespace {
 
-std::string ErrnoText(const std::string& what, const std::filesystem::path& p) {
+std::string errnoText(const std::string& what, const std::filesystem::path& p) {
   return what + " " + p.string() + ": " + std::strerror(errno);
 }
 
-bool ReadAll(int fd, std::string* out) {
+bool readAll(int fd, std::string* out) {
   char buffer[65536];
   for (;;) {
     ssize_t n = read(fd, buffer, sizeof buffer);
@@ -29,7 +33,7 @@ bool ReadAll(int fd, std::string* out) {
   }
 }
 
-bool WriteAll(int fd, const std::string& text) {
+bool writeAll(int fd, const std::string& text) {
   size_t done = 0;
   while (done < text.size()) {
     ssize_t n = write(fd, text.data() + done, text.size() - done);
@@ -41,7 +45,7 @@ bool WriteAll(int fd, const std::string& text) {
 }
 
 // Line and column (both from 1) of byte `offset` in `text`.
-std::string Position(const std::string& text, size_t offset) {
+std::string position(const std::string& text, size_t offset) {
   size_t line = 1, column = 1;
   for (size_t i = 0; i < offset && i < text.size(); ++i) {
     if (text[i] == '\n') {
@@ -54,16 +58,16 @@ std::string Position(const std::string& text, size_t offset) {
   return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
-bool OnlyWhiteSpace(const std::string& text) {
+bool onlyWhiteSpace(const std::string& text) {
   return text.find_first_not_of(" \t\r\n") == std::string::npos;
 }
 
-bool IsSymlink(const std::filesystem::path& p) {
+bool isSymlink(const std::filesystem::path& p) {
   struct stat st;
   return lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-std::string LinkError(const std::filesystem::path& link,
+std::string linkError(const std::filesystem::path& link,
                       const std::error_code& ec) {
   std::error_code ignored;
   std::filesystem::path target = std::filesystem::read_symlink(link, ignored);
@@ -78,11 +82,11 @@ std::string LinkError(const std::filesystem::path& link,
 // Whether `p` may be written as its owner could. A missing owner write bit
 // counts even for root, who would pass the kernel's check: the owner made
 // the file read-only on purpose.
-bool CheckWritable(const std::filesystem::path& p, int access_mode,
+bool checkWritable(const std::filesystem::path& p, int accessMode,
                    std::string* error) {
   struct stat st;
   if (stat(p.c_str(), &st) != 0) {
-    *error = ErrnoText("cannot check", p);
+    *error = errnoText("cannot check", p);
     return false;
   }
   if ((st.st_mode & S_IWUSR) == 0) {
@@ -92,8 +96,8 @@ bool CheckWritable(const std::filesystem::path& p, int access_mode,
     *error = p.string() + " is read-only (mode " + mode + ")";
     return false;
   }
-  if (faccessat(AT_FDCWD, p.c_str(), access_mode, AT_EACCESS) != 0) {
-    *error = ErrnoText("cannot write", p);
+  if (faccessat(AT_FDCWD, p.c_str(), accessMode, AT_EACCESS) != 0) {
+    *error = errnoText("cannot write", p);
     return false;
   }
   return true;
@@ -102,36 +106,66 @@ bool CheckWritable(const std::filesystem::path& p, int access_mode,
 // Gives a file or folder this program creates the owner it should have when
 // running with the right to (as root for someone else's home); an ordinary
 // user's own files already match.
-bool SetOwner(int fd, uid_t uid, gid_t gid) {
+bool setOwner(int fd, uid_t uid, gid_t gid) {
   if (uid == geteuid() && gid == getegid()) return true;
   return fchown(fd, uid, gid) == 0 || errno == EPERM;
 }
 
-std::optional<std::filesystem::path> BackUp(const SettingsFile& file,
+constexpr char kBackupInfix[] = ".vesk-backup-";
+constexpr int kBackupAttempts = 100;  // the counter stays below this
+
+bool allDigits(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return c >= '0' && c <= '9';
+  });
+}
+
+// The sort key of a backup of `settingsName` named `name`: its time stamp
+// and counter, or nullopt when `name` is anything else.
+std::optional<std::pair<std::string, int>> backupKey(
+    std::string_view name, std::string_view settingsName) {
+  std::string prefix = std::string(settingsName) + kBackupInfix;
+  if (!name.starts_with(prefix)) return std::nullopt;
+  name.remove_prefix(prefix.size());
+  // YYYYMMDDTHHMMSSZ, then nothing or "-" and the counter.
+  if (name.size() < 16 || !allDigits(name.substr(0, 8)) || name[8] != 'T' ||
+      !allDigits(name.substr(9, 6)) || name[15] != 'Z') {
+    return std::nullopt;
+  }
+  std::string stamp(name.substr(0, 16));
+  std::string_view counter = name.substr(16);
+  if (counter.empty()) return std::make_pair(stamp, 0);
+  if (counter[0] != '-') return std::nullopt;
+  counter.remove_prefix(1);
+  if (counter.size() > 2 || !allDigits(counter)) return std::nullopt;
+  return std::make_pair(stamp, std::stoi(std::string(counter)));
+}
+
+std::optional<std::filesystem::path> backUp(const SettingsFile& file,
                                             std::string* error) {
   char stamp[32];
   std::time_t now = std::time(nullptr);
   struct tm utc;
   gmtime_r(&now, &utc);
   std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
-  std::string base = file.path.string() + ".vesk-backup-" + stamp;
-  for (int attempt = 0; attempt < 100; ++attempt) {
+  std::string base = file.path.string() + kBackupInfix + stamp;
+  for (int attempt = 0; attempt < kBackupAttempts; ++attempt) {
     std::string name =
         attempt == 0 ? base : base + "-" + std::to_string(attempt);
     int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                   file.mode & 0777);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) {
-      *error = ErrnoText("cannot create the backup", name);
+      *error = errnoText("cannot create the backup", name);
       return std::nullopt;
     }
-    bool ok = WriteAll(fd, file.text) && SetOwner(fd, file.uid, file.gid) &&
+    bool ok = writeAll(fd, file.text) && setOwner(fd, file.uid, file.gid) &&
               fchmod(fd, file.mode) == 0 && fsync(fd) == 0;
     int saved = errno;
     ok = close(fd) == 0 && ok;
     if (!ok) {
       errno = saved;
-      *error = ErrnoText("cannot write the backup", name);
+      *error = errnoText("cannot write the backup", name);
       unlink(name.c_str());
       return std::nullopt;
     }
@@ -143,21 +177,21 @@ std::optional<std::filesystem::path> BackUp(const SettingsFile& file,
 
 // Makes the agent's missing folder (~/.claude); as root, with the owner of
 // the folder it is made in.
-bool MakeFolder(const std::filesystem::path& dir, std::string* error) {
+bool makeFolder(const std::filesystem::path& dir, std::string* error) {
   if (mkdir(dir.c_str(), 0777) != 0) {
-    *error = ErrnoText("cannot create", dir);
+    *error = errnoText("cannot create", dir);
     return false;
   }
   struct stat parent;
   int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   bool ok = fd >= 0 &&
             (geteuid() != 0 || (stat(dir.parent_path().c_str(), &parent) == 0 &&
-                                SetOwner(fd, parent.st_uid, parent.st_gid)));
+                                setOwner(fd, parent.st_uid, parent.st_gid)));
   int saved = errno;
   if (fd >= 0) close(fd);
   if (!ok) {
     errno = saved;
-    *error = ErrnoText("cannot set the owner of", dir);
+    *error = errnoText("cannot set the owner of", dir);
     rmdir(dir.c_str());
   }
   return ok;
@@ -165,15 +199,15 @@ bool MakeFolder(const std::filesystem::path& dir, std::string* error) {
 
 }  // namespace
 
-std::optional<SettingsFile> ReadSettingsFile(const std::filesystem::path& path,
+std::optional<SettingsFile> readSettingsFile(const std::filesystem::path& path,
                                              std::string* error) {
   SettingsFile file;
   file.path = path;
   std::error_code ec;
-  if (IsSymlink(path)) {
+  if (isSymlink(path)) {
     file.path = std::filesystem::canonical(path, ec);
     if (ec) {
-      *error = LinkError(path, ec);
+      *error = linkError(path, ec);
       return std::nullopt;
     }
   }
@@ -181,25 +215,25 @@ std::optional<SettingsFile> ReadSettingsFile(const std::filesystem::path& path,
   int fd = open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (errno != ENOENT) {
-      *error = ErrnoText("cannot open", file.path);
+      *error = errnoText("cannot open", file.path);
       return std::nullopt;
     }
     // The folder may be a link into a dotfiles folder too; writing through
     // one to nothing would create that folder wherever it points.
     std::filesystem::path dir = file.path.parent_path();
-    if (IsSymlink(dir) && std::filesystem::canonical(dir, ec).empty()) {
-      *error = LinkError(dir, ec);
+    if (isSymlink(dir) && std::filesystem::canonical(dir, ec).empty()) {
+      *error = linkError(dir, ec);
       return std::nullopt;
     }
     return file;
   }
   struct stat st;
-  bool ok = fstat(fd, &st) == 0 && ReadAll(fd, &file.text);
+  bool ok = fstat(fd, &st) == 0 && readAll(fd, &file.text);
   int saved = errno;
   close(fd);
   errno = saved;
   if (!ok) {
-    *error = ErrnoText("cannot read", file.path);
+    *error = errnoText("cannot read", file.path);
     return std::nullopt;
   }
   if (!S_ISREG(st.st_mode)) {
@@ -210,15 +244,15 @@ std::optional<SettingsFile> ReadSettingsFile(const std::filesystem::path& path,
   file.mode = st.st_mode & 07777;
   file.uid = st.st_uid;
   file.gid = st.st_gid;
-  if (OnlyWhiteSpace(file.text)) return file;
+  if (onlyWhiteSpace(file.text)) return file;
 
   boost::json::stream_parser parser;
-  boost::system::error_code parse_error;
-  size_t used = parser.write(file.text.data(), file.text.size(), parse_error);
-  if (!parse_error) parser.finish(parse_error);
-  if (parse_error) {
+  boost::system::error_code parseError;
+  size_t used = parser.write(file.text.data(), file.text.size(), parseError);
+  if (!parseError) parser.finish(parseError);
+  if (parseError) {
     *error = "cannot parse " + file.path.string() + " (" +
-             Position(file.text, used) + "): " + parse_error.message();
+             position(file.text, used) + "): " + parseError.message();
     return std::nullopt;
   }
   boost::json::value value = parser.release();
@@ -230,38 +264,38 @@ std::optional<SettingsFile> ReadSettingsFile(const std::filesystem::path& path,
   return file;
 }
 
-bool CheckReplaceable(const SettingsFile& file, std::string* error) {
-  if (file.exists && !CheckWritable(file.path, W_OK, error)) return false;
+bool checkReplaceable(const SettingsFile& file, std::string* error) {
+  if (file.exists && !checkWritable(file.path, W_OK, error)) return false;
   std::filesystem::path dir = file.path.parent_path();
   std::error_code ec;
   if (!std::filesystem::exists(dir, ec)) dir = dir.parent_path();
-  return CheckWritable(dir, W_OK | X_OK, error);
+  return checkWritable(dir, W_OK | X_OK, error);
 }
 
-std::optional<StagedFile> StageSettingsFile(const SettingsFile& file,
+std::optional<StagedFile> stageSettingsFile(const SettingsFile& file,
                                             const std::string& text,
                                             std::string* error) {
   StagedFile staged;
   std::filesystem::path dir = file.path.parent_path();
-  struct stat dir_st;
-  if (stat(dir.c_str(), &dir_st) != 0) {
+  struct stat dirStat;
+  if (stat(dir.c_str(), &dirStat) != 0) {
     if (errno != ENOENT) {
-      *error = ErrnoText("cannot reach", dir);
+      *error = errnoText("cannot reach", dir);
       return std::nullopt;
     }
-    if (!MakeFolder(dir, error)) return std::nullopt;
-    staged.created_folder = dir;
-    if (stat(dir.c_str(), &dir_st) != 0) {
-      *error = ErrnoText("cannot reach", dir);
-      DiscardStaged(staged);
+    if (!makeFolder(dir, error)) return std::nullopt;
+    staged.createdFolder = dir;
+    if (stat(dir.c_str(), &dirStat) != 0) {
+      *error = errnoText("cannot reach", dir);
+      discardStaged(staged);
       return std::nullopt;
     }
   }
 
   if (file.exists) {
-    staged.backup = BackUp(file, error);
+    staged.backup = backUp(file, error);
     if (!staged.backup) {
-      DiscardStaged(staged);
+      discardStaged(staged);
       return std::nullopt;
     }
   }
@@ -269,8 +303,8 @@ std::optional<StagedFile> StageSettingsFile(const SettingsFile& file,
   std::string temp = dir / (file.path.filename().string() + ".vesk-XXXXXX");
   int fd = mkstemp(temp.data());
   if (fd < 0) {
-    *error = ErrnoText("cannot create a temporary file in", dir);
-    DiscardStaged(staged);
+    *error = errnoText("cannot create a temporary file in", dir);
+    discardStaged(staged);
     return std::nullopt;
   }
   staged.temp = temp;
@@ -281,35 +315,66 @@ std::optional<StagedFile> StageSettingsFile(const SettingsFile& file,
     mode_t mask = umask(0);
     umask(mask);
     mode = 0644 & ~mask;
-    uid = geteuid() == 0 ? dir_st.st_uid : geteuid();
-    gid = geteuid() == 0 ? dir_st.st_gid : getegid();
+    uid = geteuid() == 0 ? dirStat.st_uid : geteuid();
+    gid = geteuid() == 0 ? dirStat.st_gid : getegid();
   }
   // The owner first: changing it may clear mode bits.
-  bool ok = WriteAll(fd, text) && SetOwner(fd, uid, gid) &&
+  bool ok = writeAll(fd, text) && setOwner(fd, uid, gid) &&
             fchmod(fd, mode) == 0 && fsync(fd) == 0;
   int saved = errno;
   ok = close(fd) == 0 && ok;
   if (!ok) {
     errno = saved;
-    *error = ErrnoText("cannot write", staged.temp);
-    DiscardStaged(staged);
+    *error = errnoText("cannot write", staged.temp);
+    discardStaged(staged);
     return std::nullopt;
   }
   return staged;
 }
 
-bool CommitSettingsFile(const SettingsFile& file, const StagedFile& staged,
+bool commitSettingsFile(const SettingsFile& file, const StagedFile& staged,
                         std::string* error) {
   if (rename(staged.temp.c_str(), file.path.c_str()) == 0) return true;
-  *error = ErrnoText("cannot write", file.path);
+  *error = errnoText("cannot write", file.path);
   unlink(staged.temp.c_str());
   return false;
 }
 
-void DiscardStaged(const StagedFile& staged) {
+void discardStaged(const StagedFile& staged) {
   if (!staged.temp.empty()) unlink(staged.temp.c_str());
   if (staged.backup) unlink(staged.backup->c_str());
-  if (!staged.created_folder.empty()) rmdir(staged.created_folder.c_str());
+  if (!staged.createdFolder.empty()) rmdir(staged.createdFolder.c_str());
+}
+
+bool pruneBackups(const SettingsFile& file, size_t keep, std::string* error) {
+  std::filesystem::path dir = file.path.parent_path();
+  std::string settingsName = file.path.filename().string();
+  std::vector<std::pair<std::pair<std::string, int>, std::filesystem::path>>
+      backups;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    std::error_code typeError;
+    if (!entry.is_regular_file(typeError) || entry.is_symlink(typeError)) {
+      continue;
+    }
+    auto key = backupKey(entry.path().filename().string(), settingsName);
+    if (key) backups.emplace_back(std::move(*key), entry.path());
+  }
+  if (ec) {
+    *error = "cannot list " + dir.string() + ": " + ec.message();
+    return false;
+  }
+  if (backups.size() <= keep) return true;
+  std::sort(backups.begin(), backups.end());
+  bool ok = true;
+  for (size_t i = 0; i + keep < backups.size(); ++i) {
+    const std::filesystem::path& old = backups[i].second;
+    if (unlink(old.c_str()) != 0 && errno != ENOENT && ok) {
+      *error = errnoText("cannot remove the old backup", old);
+      ok = false;
+    }
+  }
+  return ok;
 }
 
 }  // namespace vesk

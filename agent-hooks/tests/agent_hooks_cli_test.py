@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Runs vesk-agent-hooks on realistic settings files in a throw-away HOME.
 
-Usage: agent_hooks_cli_test.py PATH_TO_vesk-agent-hooks
+Usage: agent_hooks_cli_test.py PATH_TO_vesk-agent-hooks VERSION
 """
 import glob
 import json
 import os
+import re
 import shutil
 import stat
 import subprocess
@@ -14,6 +15,7 @@ import tempfile
 import unittest
 
 TOOL = None
+VERSION = None
 IS_ROOT = os.geteuid() == 0
 UNSET = object()
 NOBODY = 65534  # its password entry's home, /nonexistent, holds nothing
@@ -144,10 +146,13 @@ class AgentHooksCli(unittest.TestCase):
         return sorted(glob.glob(path + ".vesk-backup-*"))
 
     def test_install_keeps_everything_else_and_uninstall_restores_it(self):
-        for agent, path, text in (("claude-code", self.claude, CLAUDE_SETTINGS),
-                                  ("cursor", self.cursor, CURSOR_HOOKS)):
+        # A private settings file (it may hold tokens) stays private, and so
+        # do its backups.
+        for agent, path, text, mode in (
+                ("claude-code", self.claude, CLAUDE_SETTINGS, 0o600),
+                ("cursor", self.cursor, CURSOR_HOOKS, 0o644)):
             with self.subTest(agent=agent):
-                self.write(path, text)
+                self.write(path, text, mode)
                 original = json.loads(text)
                 install = ("install", "--agent", agent, "--bridge", self.bridge)
                 self.run_ok(*install)
@@ -171,6 +176,9 @@ class AgentHooksCli(unittest.TestCase):
                 self.run_ok("uninstall", "--agent", agent)
                 self.assertEqual(json.dumps(load(path)), json.dumps(original))
                 self.assertEqual(len(self.backups(path)), 2)
+                for name in [path] + self.backups(path):
+                    self.assertEqual(stat.S_IMODE(os.stat(name).st_mode), mode,
+                                     name)
                 self.run_ok("uninstall", "--agent", agent)
                 self.assertEqual(len(self.backups(path)), 2)
 
@@ -272,6 +280,79 @@ class AgentHooksCli(unittest.TestCase):
         self.assertEqual(len(self.backups(claude_file)), 2)
         self.assertEqual(len(self.backups(cursor_file)), 2)
 
+    def test_command_line(self):
+        usage = "usage: vesk-agent-hooks"
+        # (arguments, exit status, text in standard output, text in standard
+        # error); "" where that stream must stay empty. A usage error also
+        # prints the usage on standard error.
+        cases = [
+            (["--help"], 0, usage, ""),
+            (["install", "-h"], 0, usage, ""),
+            (["--version"], 0, "vesk-agent-hooks %s\n" % VERSION, ""),
+            ([], 2, "", "no command given"),
+            (["frobnicate"], 2, "", 'unknown command "frobnicate"'),
+            (["install", "--agent", "vim"], 2, "", 'unknown agent "vim"'),
+            (["install", "--bridge"], 2, "", "--bridge needs a value"),
+            (["install", "--force"], 2, "", 'unknown argument "--force"'),
+            (["print"], 2, "", "print needs --agent"),
+            (["print", "--agent", "cursor", "--dry-run"], 2, "", "--dry-run"),
+        ]
+        self.write(self.claude, CLAUDE_SETTINGS)
+        before = snapshot(self.top)
+        for args, status, stdout, stderr in cases:
+            with self.subTest(args=args):
+                out = self.run_tool(*args, allow_root=False)
+                self.assertEqual(out.returncode, status)
+                for got, want in ((out.stdout, stdout), (out.stderr, stderr)):
+                    if want:
+                        self.assertIn(want, got)
+                    else:
+                        self.assertEqual(got, "")
+                if status == 2:
+                    self.assertIn(usage, out.stderr)
+                self.assertEqual(snapshot(self.top), before)
+
+    def test_dry_run_shows_the_change_and_changes_nothing(self):
+        self.write(self.claude, CLAUDE_SETTINGS)
+        # The Stop entry, as a line the change adds or removes.
+        entry = "\\s+\"command\": \"%s 'Claude Code' idle\"," % re.escape(
+            self.bridge)
+        for command, sign in ((["install", "--bridge", self.bridge], "+"),
+                              (["uninstall"], "-")):
+            with self.subTest(command=command[0]):
+                before = snapshot(self.top)
+                out = self.run_ok(*command, "--dry-run")
+                self.assertEqual(snapshot(self.top), before)
+                self.assertIn("--- %s\n+++ %s\n@@ " % (self.claude, self.claude),
+                              out.stdout)
+                self.assertRegex(out.stdout, re.compile(
+                    "^" + re.escape(sign) + entry, re.M))
+                self.assertIn("nothing was changed", out.stdout)
+                self.run_ok(*command)
+
+    def test_backups_beyond_the_newest_three_are_removed(self):
+        self.write(self.cursor, CURSOR_HOOKS)  # and no ~/.claude
+        folder = os.path.dirname(self.cursor)
+        # Oldest first; the counter is a number, so -2 comes before -10.
+        old = ["hooks.json.vesk-backup-20200101T000000Z-2",
+               "hooks.json.vesk-backup-20200101T000000Z-10",
+               "hooks.json.vesk-backup-20200102T000000Z"]
+        others = ["hooks.json.vesk-backup-20190101T000000Z.orig",
+                  "hooks.json.vesk-backup-20190101T000000Z-100",
+                  "hooks.json.vesk-backup-2019", "hooks.json.vesk-backup-",
+                  "old-hooks.json.vesk-backup-20190101T000000Z"]
+        for name in old + others:
+            self.write(os.path.join(folder, name), "{}")
+        out = self.run_ok("install", "--bridge", self.bridge)
+        # --agent all (the default) leaves a missing agent folder missing.
+        self.assertFalse(os.path.lexists(os.path.dirname(self.claude)))
+        self.assertIn("skipped", out.stdout)
+        new = [name for name in os.listdir(folder)
+               if name not in old + others + ["hooks.json"]]
+        self.assertEqual(len(new), 1, new)
+        self.assertEqual(sorted(os.listdir(folder)),
+                         sorted(old[1:] + others + new + ["hooks.json"]))
+
     @unittest.skipUnless(IS_ROOT, "runs the tool as root")
     def test_root_needs_allow_root_and_keeps_the_owner(self):
         owner = 12345
@@ -297,4 +378,5 @@ class AgentHooksCli(unittest.TestCase):
 
 if __name__ == "__main__":
     TOOL = os.path.abspath(sys.argv.pop(1))
+    VERSION = sys.argv.pop(1)
     unittest.main(verbosity=2)

@@ -37,7 +37,7 @@ constexpr HookRow kCursor[] = {
     {"stop", "", "idle"},
 };
 
-bool NeedsQuoting(std::string_view word) {
+bool needsQuoting(std::string_view word) {
   for (char c : word) {
     bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
                  (c >= '0' && c <= '9') || c == '/' || c == '.' || c == '_' ||
@@ -50,8 +50,8 @@ bool NeedsQuoting(std::string_view word) {
 
 // Appends `word` to a shell command line, single-quoted when it holds
 // anything the shell would interpret.
-void AppendShellWord(std::string& command, std::string_view word) {
-  if (!NeedsQuoting(word)) {
+void appendShellWord(std::string& command, std::string_view word) {
+  if (!needsQuoting(word)) {
     command.append(word);
     return;
   }
@@ -68,7 +68,7 @@ void AppendShellWord(std::string& command, std::string_view word) {
 
 // The first word of a POSIX shell command line with its quoting removed:
 // single quotes, double quotes (with \" \\ \$ \` escapes) and backslashes.
-std::string FirstShellWord(std::string_view command) {
+std::string firstShellWord(std::string_view command) {
   size_t i = 0;
   while (i < command.size() && (command[i] == ' ' || command[i] == '\t')) ++i;
   std::string word;
@@ -108,38 +108,38 @@ std::string FirstShellWord(std::string_view command) {
 
 }  // namespace
 
-std::span<const HookRow> HookTable(Agent agent) {
+std::span<const HookRow> hookTable(Agent agent) {
   if (agent == Agent::kClaudeCode) return kClaudeCode;
   return kCursor;
 }
 
-std::string_view AgentName(Agent agent) {
+std::string_view agentName(Agent agent) {
   return agent == Agent::kClaudeCode ? "Claude Code" : "Cursor";
 }
 
-std::string_view AgentOption(Agent agent) {
+std::string_view agentOption(Agent agent) {
   return agent == Agent::kClaudeCode ? "claude-code" : "cursor";
 }
 
-std::optional<Agent> AgentFromOption(std::string_view option) {
+std::optional<Agent> agentFromOption(std::string_view option) {
   if (option == "claude-code") return Agent::kClaudeCode;
   if (option == "cursor") return Agent::kCursor;
   return std::nullopt;
 }
 
-std::string BridgeCommand(std::string_view bridge_path, Agent agent,
-                          std::string_view base_state) {
+std::string bridgeCommand(std::string_view bridgePath, Agent agent,
+                          std::string_view baseState) {
   std::string command;
-  AppendShellWord(command, bridge_path);
+  appendShellWord(command, bridgePath);
   command.push_back(' ');
-  AppendShellWord(command, AgentName(agent));
+  appendShellWord(command, agentName(agent));
   command.push_back(' ');
-  AppendShellWord(command, base_state);
+  appendShellWord(command, baseState);
   return command;
 }
 
-bool IsBridgeCommand(std::string_view command) {
-  std::string word = FirstShellWord(command);
+bool isBridgeCommand(std::string_view command) {
+  std::string word = firstShellWord(command);
   std::string_view name = word;
   size_t slash = name.rfind('/');
   if (slash != std::string_view::npos) name.remove_prefix(slash + 1);

@@ -13,8 +13,8 @@
 // readers see the old or the new file and never a mix. The new file keeps
 // the old one's mode and owner. All functions run on the calling thread and
 // report failure as a value with a message naming the file in `*error`.
-#ifndef VESK_PACKAGING_AGENT_HOOKS_SETTINGS_FILE_H_
-#define VESK_PACKAGING_AGENT_HOOKS_SETTINGS_FILE_H_
+#ifndef VESK_AGENT_HOOKS_SETTINGS_FILE_H_
+#define VESK_AGENT_HOOKS_SETTINGS_FILE_H_
 
 #include <sys/types.h>
 
@@ -39,7 +39,7 @@ struct SettingsFile {
 // Reads `path`. Returns nullopt with a message naming the file (and, for
 // JSON errors, the line and column) in `*error`; so too when `path` or its
 // folder is a symbolic link to nothing.
-std::optional<SettingsFile> ReadSettingsFile(const std::filesystem::path& path,
+std::optional<SettingsFile> readSettingsFile(const std::filesystem::path& path,
                                              std::string* error);
 
 // Whether the file can be replaced as its owner could: the file (when it
@@ -47,13 +47,13 @@ std::optional<SettingsFile> ReadSettingsFile(const std::filesystem::path& path,
 // one it would be created in) are writable. Root passes every permission
 // check, so for root the owner's write bit decides as well: a file its
 // owner made read-only stays untouched. Returns false with `*error` set.
-bool CheckReplaceable(const SettingsFile& file, std::string* error);
+bool checkReplaceable(const SettingsFile& file, std::string* error);
 
-// What staging created; DiscardStaged removes all of it again.
+// What staging created; discardStaged removes all of it again.
 struct StagedFile {
   std::filesystem::path temp;  // the new text, beside the file
   std::optional<std::filesystem::path> backup;
-  std::filesystem::path created_folder;  // empty unless staging made it
+  std::filesystem::path createdFolder;  // empty unless staging made it
 };
 
 // Copies an existing file as it was read to "<path>.vesk-backup-<UTC time>"
@@ -62,18 +62,26 @@ struct StagedFile {
 // it is missing. The temporary file has the old file's mode and owner, or
 // for a new file mode 0644 less the umask and the folder's owner. Returns
 // nullopt with `*error` set, having removed whatever it created.
-std::optional<StagedFile> StageSettingsFile(const SettingsFile& file,
+std::optional<StagedFile> stageSettingsFile(const SettingsFile& file,
                                             const std::string& text,
                                             std::string* error);
 
 // Renames the staged text over the file. On failure the staged temporary
 // file is removed (the backup stays) and `*error` is set.
-bool CommitSettingsFile(const SettingsFile& file, const StagedFile& staged,
+bool commitSettingsFile(const SettingsFile& file, const StagedFile& staged,
                         std::string* error);
 
 // Removes the temporary file, the backup and a folder staging created.
-void DiscardStaged(const StagedFile& staged);
+void discardStaged(const StagedFile& staged);
+
+// Keeps the newest `keep` of the file's backups and removes the older ones,
+// ordered by the time (and counter) in their names. Only files named exactly
+// as staging names them ("<path>.vesk-backup-YYYYMMDDTHHMMSSZ" with an
+// optional "-N") count; anything else beside the file stays. Returns false
+// with `*error` naming a backup that could not be removed (the rest are
+// still tried).
+bool pruneBackups(const SettingsFile& file, size_t keep, std::string* error);
 
 }  // namespace vesk
 
-#endif  // VESK_PACKAGING_AGENT_HOOKS_SETTINGS_FILE_H_
+#endif  // VESK_AGENT_HOOKS_SETTINGS_FILE_H_
