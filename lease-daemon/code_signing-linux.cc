@@ -44,6 +44,26 @@ std::optional<std::string> readAttribute(int fd, const char* name) {
   return std::string(buffer, static_cast<size_t>(n));
 }
 
+// True when the namespace `name` ("user", "pid") of the process whose /proc
+// directory is `procDir` is the daemon's own. Inside a user namespace of
+// its own a process may repoint its /proc/PID/exe at any file it can open
+// (PR_SET_MM) while running other code, and in a pid namespace whose owner
+// it is, it may put any process id of that namespace on the messages it
+// sends; neither is ever how the desktop application runs.
+bool sharesNamespace(int procDir, const char* name) {
+  std::string own = std::string("/proc/self/ns/") + name;
+  std::string theirs = std::string("ns/") + name;
+  struct stat mine;
+  struct stat peer;
+  return stat(own.c_str(), &mine) == 0 &&
+         fstatat(procDir, theirs.c_str(), &peer, 0) == 0 &&
+         mine.st_dev == peer.st_dev && mine.st_ino == peer.st_ino;
+}
+
+bool sharesNamespaces(int procDir) {
+  return sharesNamespace(procDir, "user") && sharesNamespace(procDir, "pid");
+}
+
 }  // namespace
 
 bool processIsAlive(int pidfd) {
@@ -92,11 +112,22 @@ bool validateProcess(int pidfd, pid_t pid, const CodeRequirement& requirement) {
   // so the directory belongs to the verified process and not to a later one
   // that reused the id.
   if (!processIsAlive(pidfd)) return false;
+  // Before the executable is opened: in a user namespace of its own a
+  // process can mount file systems of its own (FUSE), where an open of its
+  // executable could stall.
+  if (!sharesNamespaces(dir.get())) return false;
   Descriptor exe(openat(dir.get(), "exe", O_RDONLY | O_CLOEXEC));
   if (!exe.valid() || !isSealedExecutable(exe.get())) return false;
-  return readAttribute(exe.get(), kIdentifierAttribute) ==
-             requirement.identifier &&
-         readAttribute(exe.get(), kTeamAttribute) == requirement.team;
+  if (readAttribute(exe.get(), kIdentifierAttribute) !=
+          requirement.identifier ||
+      readAttribute(exe.get(), kTeamAttribute) != requirement.team) {
+    return false;
+  }
+  // And after it: no process changes its own pid namespace, and one without
+  // privileges here cannot come back to this user namespace once it has
+  // left, so a peer still in the daemon's namespaces now was in them while
+  // its executable was looked at and cannot have repointed it in between.
+  return sharesNamespaces(dir.get());
 }
 
 }  // namespace vesk

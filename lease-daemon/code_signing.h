@@ -34,8 +34,9 @@ std::optional<std::string> ownSigningTeam();
 std::optional<CodeRequirement> compileRequirement(const std::string& text);
 
 // True when the process behind `pidfd` (whose id was `pid` when the
-// descriptor was taken) is still alive and its executable meets
-// `requirement`. Any failure on the way refuses.
+// descriptor was taken) is still alive, runs in the daemon's own user and
+// pid namespaces, and its executable meets `requirement`. Any failure on the
+// way refuses.
 bool validateProcess(int pidfd, pid_t pid, const CodeRequirement& requirement);
 
 }  // namespace vesk

@@ -6,11 +6,15 @@
 namespace vesk {
 
 struct HelperMain {
-  // Not root: exit(1) before anything else happens. Otherwise builds the
-  // lease controller with its real defaults (start-up recovery done and the
-  // lease timer running when it returns), then the listener with the
-  // controller as its delegate, resumes it and waits for good on the calling
-  // (main) thread; it never returns. Writes nothing on any path.
+  // Not root: exit(1) before anything else happens. Another daemon running
+  // (its instance lock held): exit(1) before the state file is read, the
+  // tool run or the socket touched. Otherwise builds the lease controller
+  // with its real defaults (start-up recovery done and the lease timer
+  // running when it returns), then the listener with the controller as its
+  // delegate, resumes it and waits on the calling (main) thread, which must
+  // be the process's only thread, for SIGTERM or SIGINT. Then it relinquishes
+  // the lease (any captured value written back) and ends the process with
+  // status 0; it never returns. Writes nothing on any path.
   static void main();
 };
 

@@ -10,7 +10,9 @@
 #include <fcntl.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -53,9 +55,31 @@ constexpr int kReadBatch = 16;
 // that every one that arrives can be seen and closed.
 constexpr size_t kMaxPassedDescriptors = 253;
 
-// While accept() fails for want of descriptors or memory, the listening
-// socket is left alone for this long instead of spinning on it.
+// While accept() fails for want of descriptors or memory, or accepting
+// would eat into the reserve, the listening socket is left alone for this
+// long (or until a connection closes) instead of spinning on it.
 constexpr int kAcceptPauseMilliseconds = 100;
+
+// Descriptors a new connection takes while it is checked: its socket, its
+// process handle, the peer's /proc directory and its executable.
+constexpr rlim_t kDescriptorsPerNewConnection = 4;
+
+// True when one more connection can be taken without touching the
+// descriptors kept for the lease queue. The size of /proc/self/fd is the
+// number of open descriptors (Linux 6.2 and later); without a figure there
+// is no room.
+bool roomForConnection() {
+  struct rlimit limit;
+  struct stat openDescriptors;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 ||
+      stat("/proc/self/fd", &openDescriptors) != 0 ||
+      openDescriptors.st_size < 0) {
+    return false;
+  }
+  return static_cast<rlim_t>(openDescriptors.st_size) +
+             kDescriptorsPerNewConnection + kReservedDescriptors <=
+         limit.rlim_cur;
+}
 
 constexpr uint64_t kListenerId = 0;
 constexpr uint64_t kWakeupId = 1;
@@ -436,6 +460,10 @@ class SocketListener : public Listener {
 
   void acceptConnections() {
     for (int i = 0; i < kAcceptBatch; ++i) {
+      if (!roomForConnection()) {
+        pauseAccepting();
+        return;
+      }
       int fd =
           accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (fd < 0) {
@@ -453,7 +481,12 @@ class SocketListener : public Listener {
       int on = 1;
       setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
       auto connection = std::make_shared<SocketConnection>(fd, wakeup_);
-      bool accepted = delegate_(connection) && connection->resumed();
+      // A user at the cap is refused before any check of the peer: its
+      // connections cost the service nothing more.
+      std::optional<uid_t> user = connection->effectiveUserIdentifier();
+      bool accepted =
+          (!user || connectionsOf(*user) < kMaxConnectionsPerUser) &&
+          delegate_(connection) && connection->resumed();
       if (!accepted) {
         // Refused: closed without reading anything from it. Nothing was
         // installed on it, so there is nothing to run.
@@ -466,8 +499,14 @@ class SocketListener : public Listener {
         finish(connection);
         continue;
       }
+      if (user) ++connectionsPerUser_[*user];
       connections_.emplace(id, std::move(connection));
     }
+  }
+
+  size_t connectionsOf(uid_t user) const {
+    auto it = connectionsPerUser_.find(user);
+    return it == connectionsPerUser_.end() ? 0 : it->second;
   }
 
   void serveConnection(uint64_t id, uint32_t events) {
@@ -517,7 +556,12 @@ class SocketListener : public Listener {
     if (!connection->open()) return;
     epoll_ctl(epollFd_, EPOLL_CTL_DEL, connection->fd(), nullptr);
     std::function<void()> handler = connection->invalidate();
-    connections_.erase(connection->id());
+    if (connections_.erase(connection->id()) != 0) {
+      std::optional<uid_t> user = connection->effectiveUserIdentifier();
+      if (user && --connectionsPerUser_[*user] == 0) {
+        connectionsPerUser_.erase(*user);
+      }
+    }
     if (acceptPaused_) resumeAccepting();
     if (handler) handler();
   }
@@ -531,12 +575,21 @@ class SocketListener : public Listener {
 
   // Service thread only.
   std::unordered_map<uint64_t, std::shared_ptr<SocketConnection>> connections_;
+  // Open accepted connections by the peer's user id.
+  std::unordered_map<uid_t, size_t> connectionsPerUser_;
   uint64_t nextId_ = kFirstConnectionId;
   bool acceptPaused_ = false;
   std::chrono::steady_clock::time_point acceptPausedUntil_;
 };
 
 }  // namespace
+
+bool raiseDescriptorLimit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+  limit.rlim_cur = limit.rlim_max;
+  return setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
 
 std::unique_ptr<Listener> Listener::create(int listeningSocket,
                                            Delegate delegate) {

@@ -10,6 +10,14 @@
 // with too many unanswered requests is simply not read until its replies have
 // gone out, and a reply for a connection that has gone away is dropped.
 //
+// One user's connections cannot cost another user its service: at most
+// kMaxConnectionsPerUser connections of one user id are open at once (more
+// are refused like any refused connection), and the service stops accepting
+// while a new connection would leave fewer than kReservedDescriptors
+// descriptors below the process's limit, so that the lease queue can always
+// start the power-management tool and write its state file. It accepts
+// again when a connection closes, or after a short pause.
+//
 // A connection is invalidated when its peer closes it, when a read or write
 // on it fails, or when the peer breaks the protocol (see protocol.h; also a
 // message that carries file descriptors, or one sent by any process but the
@@ -19,12 +27,24 @@
 #ifndef VESK_LEASE_DAEMON_LISTENER_H_
 #define VESK_LEASE_DAEMON_LISTENER_H_
 
+#include <sys/resource.h>
+
+#include <cstddef>
 #include <functional>
 #include <memory>
 
 #include "service_connection.h"
 
 namespace vesk {
+
+inline constexpr size_t kMaxConnectionsPerUser = 16;
+inline constexpr rlim_t kReservedDescriptors = 16;
+
+// Raises the process's soft limit on open descriptors to its hard limit, so
+// that connections have all the room the system grants. False when the
+// limit could not be read or changed; the old one then stays. Call at start,
+// before other threads run.
+bool raiseDescriptorLimit();
 
 class Listener {
  public:

@@ -72,6 +72,16 @@ void SecurityHelper::release(std::shared_ptr<Connection> connection,
        reply = std::move(reply)] { self->releaseOnQueue(connection, reply); });
 }
 
+bool SecurityHelper::relinquish() {
+  bool restored = false;
+  queue_.sync([&] {
+    relinquished_ = true;
+    owner_ = nullptr;
+    restored = restore();
+  });
+  return restored;
+}
+
 SerialQueue& SecurityHelper::queue() { return queue_; }
 
 const std::optional<CodeRequirement>& SecurityHelper::requirement() const {
@@ -80,8 +90,9 @@ const std::optional<CodeRequirement>& SecurityHelper::requirement() const {
 
 void SecurityHelper::renewOnQueue(const std::shared_ptr<Connection>& connection,
                                   const Reply& reply) {
-  // A lease needs a holder; a missing connection is never granted one.
-  if (!connection) {
+  // A lease needs a holder; a missing connection is never granted one, and
+  // a controller that is shutting down grants none at all.
+  if (!connection || relinquished_) {
     reply(false);
     return;
   }

@@ -63,6 +63,16 @@ class SecurityHelper {
   // exists.
   void connectionInvalidated(const std::shared_ptr<Connection>& connection);
 
+  // Ends the lease for good before the process stops, as a lapse would:
+  // on queue(), after the work queued before it, clears the holder, writes
+  // any captured value back and removes the state file. From then on every
+  // renewal is refused, so nothing queued later changes the setting again.
+  // Blocks the caller until that is done; must not be called on queue().
+  // True when nothing is owed any more; false when the write-back or the
+  // removal failed, and then the state file stays for the next start's
+  // recovery.
+  bool relinquish();
+
   SerialQueue& queue();
   const std::optional<CodeRequirement>& requirement() const;
 
@@ -115,6 +125,7 @@ class SecurityHelper {
   double deadline_ = 0.0;
   std::optional<int64_t> original_;
   std::unique_ptr<SerialQueue::Timer> timer_;
+  bool relinquished_ = false;
   const std::optional<CodeRequirement> requirement_;
 
   const StateFileFault stateFault_;

@@ -23,7 +23,8 @@ using Clients = std::map<std::string, std::shared_ptr<Connection>>;
 // Plays a ';'-separated script and returns the reply of its last request.
 // Steps: "renew X", "release X", "invalidate X" (X: a or b), "tick",
 // "advance SECONDS", "setting V", "reject V", "failreads",
-// "fail write|permissions", "clear" (all faults), "unlink" (the state file).
+// "fail write|permissions", "clear" (all faults), "unlink" (the state file),
+// "relinquish".
 std::optional<bool> play(LeaseHarness& h, Clients& c,
                          const std::string& script) {
   std::optional<bool> reply;
@@ -35,6 +36,7 @@ std::optional<bool> play(LeaseHarness& h, Clients& c,
     words >> verb >> arg;
     if (verb == "renew") reply = h.renew(c[arg]);
     if (verb == "release") reply = h.release(c[arg]);
+    if (verb == "relinquish") reply = h.helper->relinquish();
     if (verb == "invalidate") h.invalidate(c[arg]);
     if (verb == "tick") h.tick();
     if (verb == "advance") s.now += std::stod(arg);
@@ -92,6 +94,10 @@ const Transition kTransitions[] = {
   // stays owed and is tried again on every tick.
   {"renew a; unlink", "release a; tick; tick", false, "none", 0, 0, kNo,
    {0, 0, 0}},
+  // Shutting down puts the value back and grants no lease after that; a
+  // write-back that fails leaves the file for the next start.
+  {"renew a", "relinquish; renew b", false, "none", kNo, 0, kNo, {0}},
+  {"renew a; reject 0", "relinquish", false, "none", 0, 1, 0, {0}},
 };
 // clang-format on
 

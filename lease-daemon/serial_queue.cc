@@ -14,9 +14,16 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct TimerEntry {
+  // The next tick's due time; once passed, the tick is waiting in the queue
+  // at that place.
   Clock::time_point next;
   Clock::duration period;
   std::function<void()> handler;
+};
+
+struct WorkItem {
+  Clock::time_point queued;
+  std::function<void()> work;
 };
 
 // The queue whose worker is the calling thread, if any.
@@ -33,7 +40,7 @@ struct SerialQueue::State {
   const std::string label;
   std::mutex mutex;
   std::condition_variable wake;
-  std::deque<std::function<void()>> items;
+  std::deque<WorkItem> items;
   std::map<uint64_t, std::shared_ptr<TimerEntry>> timers;
   uint64_t nextTimerId = 1;
   bool stopping = false;
@@ -61,7 +68,7 @@ const std::string& SerialQueue::label() const { return state_->label; }
 void SerialQueue::async(std::function<void()> work) {
   {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->items.push_back(std::move(work));
+    state_->items.push_back({Clock::now(), std::move(work)});
   }
   state_->wake.notify_one();
 }
@@ -128,25 +135,30 @@ void SerialQueue::run(std::shared_ptr<State> state) {
       if (entry->next <= now && (!due || entry->next < due->next)) due = entry;
       earliest = std::min(earliest, entry->next);
     }
-    if (due) {
-      // One tick for however many periods have passed; the next one keeps
-      // the cadence of the first.
-      Clock::duration late = now - due->next;
-      due->next += (late / due->period + 1) * due->period;
-      lock.unlock();
-      due->handler();
-      due.reset();
-      lock.lock();
-      continue;
-    }
-    if (!state->items.empty()) {
-      std::function<void()> item = std::move(state->items.front());
+    // First come, first served: a due tick takes its place in line at the
+    // moment it fell due, behind work queued before that moment. However
+    // long a tick takes, work queued meanwhile runs before the tick after.
+    if (!state->items.empty() &&
+        (!due || state->items.front().queued < due->next)) {
+      std::function<void()> item = std::move(state->items.front().work);
       state->items.pop_front();
       lock.unlock();
       item();
       // Released before relocking: an item may hold the last reference to
       // the queue's owner.
       item = nullptr;
+      lock.lock();
+      continue;
+    }
+    if (due) {
+      // One tick for however many periods have passed; the next one keeps
+      // the cadence of the first. A tick that falls due while this one runs
+      // waits for it and then takes its place in line.
+      Clock::duration late = now - due->next;
+      due->next += (late / due->period + 1) * due->period;
+      lock.unlock();
+      due->handler();
+      due.reset();
       lock.lock();
       continue;
     }

@@ -7,9 +7,12 @@
 //
 // A queue also runs repeating timers (schedule()): the worker itself waits
 // for the next tick, so a timer needs no thread of its own. A tick runs on
-// the queue like any work item. A tick that falls due while the queue is busy
-// runs once the current item is done; ticks missed meanwhile are not run one
-// by one, and the next tick keeps the original cadence (start + k * period).
+// the queue like any work item and waits its turn like one: first come,
+// first served, a tick that falls due joins the line behind the work queued
+// before that moment, so a slow tick never starves work queued meanwhile.
+// Ticks that fall due while one of the same timer is waiting or running are
+// not run one by one: they make a single tick, and the next keeps the
+// original cadence (start + k * period).
 //
 // Destroying the queue lets the worker finish the items already queued and
 // then stop; timers do not keep it running. The destructor waits for that

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "descriptor.h"
 #include "service_socket.h"
 
 namespace vesk {
@@ -50,6 +51,21 @@ bool prepare(int fd) {
          setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) == 0;
 }
 
+// Whether a file at `address` may be removed: nothing is there, or nothing
+// accepts connections on it (a socket left by a daemon that ended, or not a
+// socket at all). A socket that answers, or whose state is unclear, belongs
+// to a live server, a daemon or systemd's socket unit, and is kept.
+bool nobodyListens(const struct sockaddr_un& address) {
+  Descriptor probe(
+      socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!probe.valid()) return false;
+  if (connect(probe.get(), reinterpret_cast<const struct sockaddr*>(&address),
+              sizeof address) == 0) {
+    return false;
+  }
+  return errno == ENOENT || errno == ECONNREFUSED;
+}
+
 }  // namespace
 
 int takeActivatedSocket() {
@@ -81,6 +97,10 @@ int bindServiceSocket(const char* path) {
   // whose peer sends its first request before it is accepted.
   int on = 1;
   if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
+    close(fd);
+    return -1;
+  }
+  if (!nobodyListens(address)) {
     close(fd);
     return -1;
   }

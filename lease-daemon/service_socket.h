@@ -20,7 +20,8 @@ int takeActivatedSocket();
 
 // Removes a stale file at `path`, binds a new socket there, sets the file's
 // mode to 0666 (anyone may connect; the accept decision decides) and
-// listens. -1 on failure.
+// listens. A socket at `path` that accepts connections is never removed: it
+// is a live server's, and the result is -1. -1 on any other failure too.
 int bindServiceSocket(const char* path);
 
 // takeActivatedSocket(), else bindServiceSocket(path).

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -208,6 +209,82 @@ TEST_F(ListenerTest, AcceptingResumesAfterRunningOutOfDescriptors) {
   close(ready[0]);
   close(ready[1]);
   close(chatty);
+}
+
+TEST_F(ListenerTest, OneUsersConnectionsAreCapped) {
+  start(/*holdReplies=*/false);
+  // All of this process's connections are one user's.
+  std::vector<int> served;
+  for (size_t i = 0; i < kMaxConnectionsPerUser; ++i) {
+    served.push_back(connectTo(path_));
+    ASSERT_EQ(call(served.back(), kRenew), kYes) << i;
+  }
+  int over = connectTo(path_);
+  EXPECT_EQ(call(over, kRenew), std::nullopt);  // closed without an answer
+  close(over);
+  close(served.back());
+  served.pop_back();
+  ASSERT_TRUE(waitUntil([&] { return invalidated_ == 1; }));
+  served.push_back(connectTo(path_));
+  EXPECT_EQ(call(served.back(), kRenew), kYes);
+  for (int fd : served) close(fd);
+}
+
+TEST_F(ListenerTest, LeavesTheReserveToTheRestOfTheProcess) {
+  start(/*holdReplies=*/false);
+  int ready[2];
+  int go[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(go), 0);
+  // Room for three connections besides the reserve; a client process
+  // offers more, each with a request waiting.
+  struct rlimit saved;
+  getrlimit(RLIMIT_NOFILE, &saved);
+  struct stat openDescriptors;
+  ASSERT_EQ(stat("/proc/self/fd", &openDescriptors), 0);
+  struct rlimit lowered = saved;
+  lowered.rlim_cur = static_cast<rlim_t>(openDescriptors.st_size) +
+                     kReservedDescriptors + 4 + 2 * 3;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    setrlimit(RLIMIT_NOFILE, &saved);
+    std::vector<int> clients;
+    for (size_t i = 0; i < kMaxConnectionsPerUser; ++i) {
+      clients.push_back(connectTo(path_));
+      if (!sendMessage(clients.back(), kRenew)) _exit(2);
+    }
+    char byte;
+    if (write(ready[1], "x", 1) != 1 || read(go[0], &byte, 1) != 1) _exit(3);
+    for (int fd : clients) {
+      if (receive(fd) != kYes) _exit(1);
+    }
+    _exit(0);
+  }
+  char byte;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  // What the lease queue needs at once to run the tool and write its state
+  // file stays to be had while the service takes what it may.
+  auto until =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+  bool reserved = true;
+  while (reserved && std::chrono::steady_clock::now() < until) {
+    std::vector<int> taken;
+    for (rlim_t i = 0; i < kReservedDescriptors; ++i) {
+      int fd = dup(ready[0]);
+      if (fd < 0) reserved = false;
+      if (fd >= 0) taken.push_back(fd);
+    }
+    for (int fd : taken) close(fd);
+  }
+  setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_TRUE(reserved);
+  // With room again, the waiting connections are served.
+  ASSERT_EQ(write(go[1], "x", 1), 1);
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  for (int fd : {ready[0], ready[1], go[0], go[1]}) close(fd);
 }
 
 }  // namespace

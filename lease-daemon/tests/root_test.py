@@ -16,6 +16,7 @@ import argparse
 import concurrent.futures
 import os
 import plistlib
+import select
 import shutil
 import signal
 import socket
@@ -45,6 +46,8 @@ FAKE_PMSET = r"""#!/bin/sh
 D=%(dir)s
 echo "$*" >> "$D/runs"
 ls -l /proc/$$/fd/ >> "$D/fds" 2>/dev/null
+# A slow tool, when asked: every run takes longer than the lease tick.
+[ -e "$D/slow" ] && sleep 1.2
 case "$1" in
   -g)
     printf 'System-wide power settings:\n SleepDisabled\t\t%%s\n' "$(cat "$D/value")"
@@ -103,6 +106,31 @@ try:
 except ConnectionResetError:
     data = b""
 sys.exit(0 if data == b"" else 4)
+""" % {"path": SOCKET_PATH}
+
+
+# Idle connections, run by a marked copy of the interpreter: opens up to
+# argv[1] of them, prints how many it made, then holds them all until
+# standard input ends.
+FLOODER = r"""
+import resource, socket, sys
+soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
+held, stalled = [], 0
+for _ in range(int(sys.argv[1])):
+    s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+    s.settimeout(1.0)
+    try:
+        s.connect("%(path)s")
+        held.append(s)
+        stalled = 0
+    except OSError:
+        s.close()
+        stalled += 1
+        if stalled == 3:  # the daemon no longer takes connections
+            break
+print(len(held), flush=True)
+sys.stdin.read()
 """ % {"path": SOCKET_PATH}
 
 
@@ -239,9 +267,11 @@ class Sandbox:
             return int(next(l for l in f if l.startswith("VmRSS:")).split()[1])
 
     # Clients.
-    def client(self, *args, uid=NOBODY, path=None):
-        """Runs the client tool to the end: (exit status, output lines)."""
-        argv = as_user(uid, [path or self.client_path, *args])
+    def client(self, *args, uid=NOBODY, path=None, wrap=None):
+        """Runs the client tool to the end: (exit status, output lines).
+        wrap(argv) -> argv, when given, runs it in place of as_user."""
+        argv = (wrap or (lambda a: as_user(uid, a)))(
+            [path or self.client_path, *args])
         done = subprocess.run(argv, stdin=subprocess.DEVNULL,
                               capture_output=True, timeout=60)
         return done.returncode, done.stdout.decode().split()
@@ -338,6 +368,17 @@ CAPS = ["setpriv", "--bounding-set=-all,+sys_admin,+sys_ptrace,+kill,"
         "+dac_read_search", "--"]
 
 
+# A marked client in namespaces of its own: a user namespace, in which it
+# could repoint its /proc/PID/exe at any file, or a pid namespace, in which
+# it could claim another sender's process id.
+NAMESPACE_WRAPPERS = {
+    "own user namespace":
+        lambda argv: as_user(NOBODY, ["unshare", "--user", *argv]),
+    "own pid namespace":
+        lambda argv: ["unshare", "--pid", "--fork", *as_user(NOBODY, argv)],
+}
+
+
 def scenario_refusals(box):
     """Clients that do not meet the requirement, or a daemon without one."""
     rows = [
@@ -349,6 +390,8 @@ def scenario_refusals(box):
         ("no attributes", None, None, 0o755, 0, NOBODY, TEAM),
         ("group-writable", APP_ID, TEAM, 0o775, 0, NOBODY, TEAM),
         ("not owned by root", APP_ID, TEAM, 0o755, NOBODY, NOBODY, TEAM),
+        ("own user namespace", APP_ID, TEAM, 0o755, 0, NOBODY, TEAM),
+        ("own pid namespace", APP_ID, TEAM, 0o755, 0, NOBODY, TEAM),
         ("daemon without team", APP_ID, TEAM, 0o755, 0, NOBODY, None),
         ("daemon, malformed team", APP_ID, TEAM, 0o755, 0, NOBODY,
          "k7q2m9x4tz"),
@@ -373,7 +416,8 @@ def scenario_refusals(box):
         path = install(box.options.client, "row-client", identifier, team,
                        mode, owner)
         runs = len(box.runs())
-        status, lines = box.client("renew", "release", uid=uid, path=path)
+        status, lines = box.client("renew", "release", uid=uid, path=path,
+                                   wrap=NAMESPACE_WRAPPERS.get(name))
         if name == "verified":
             check((status, lines) == (0, ["renew:", "YES", "release:", "YES"]),
                   name + ": not served")
@@ -536,7 +580,167 @@ def scenario_activation(box):
     box.stop()
 
 
+def scenario_flood(box):
+    """One user's idle connections never cost another user's holder a
+    renewal, even at the usual limit of 1024 descriptors."""
+    def soft_limit():
+        with open("/proc/%d/limits" % box.daemon.pid) as f:
+            return int(next(l for l in f
+                            if l.startswith("Max open files")).split()[3])
+    # Given room, the daemon takes all of it.
+    box.start(prefix=["prlimit", "--nofile=1024:4096", "--"])
+    check(soft_limit() == 4096, "soft limit %d" % soft_limit())
+    box.stop()
+    box.start(prefix=["prlimit", "--nofile=1024:1024", "--"])
+    idle_fds = box.daemon_fds()
+    holder = box.interactive()
+    check(holder.call("renew") == "YES", "holder refused")
+    flooder_path = BASE + "/flooder.py"
+    with open(flooder_path, "w") as f:
+        f.write(FLOODER)
+    os.chmod(flooder_path, 0o644)
+    flooder = subprocess.Popen(  # as another user than the holder
+        as_user(NOBODY - 1, [box.pyclient_path, flooder_path, "1400"]),
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    made = []
+    reader = threading.Thread(
+        target=lambda: made.append(flooder.stdout.readline()))
+    reader.start()
+    while reader.is_alive():
+        check(holder.call("renew") == "YES", "renewal refused in the flood")
+    reader.join()
+    check(made == [b"1400\n"], "connections made: %r" % made)
+    for _ in range(20):
+        check(holder.call("renew") == "YES", "renewal refused after the flood")
+        check(box.value() == 1, "setting dropped")
+    # The daemon keeps only the user's first few connections.
+    check(box.daemon_fds() <= idle_fds + 2 * 16 + 8,
+          "the daemon holds %d descriptors" % box.daemon_fds())
+    flooder.stdin.close()
+    flooder.wait(timeout=30)
+    check(holder.call("release") == "YES" and box.value() == 0, "release")
+    holder.close()
+    box.stop()
+
+
+def scenario_slow_tool(box):
+    """A restore that keeps failing with a tool slower than the tick never
+    keeps a client's request from being answered."""
+    box.set_value(1)
+    write_state(0)
+    box.fail_writes(True)
+    open(PMSET_DIR + "/slow", "w").close()
+    box.start()
+    # Each retry of the owed restore takes longer than the tick's period.
+    wait_until(lambda: len(box.runs()) >= 3, what="the restore to be retried")
+    client = subprocess.Popen(
+        as_user(NOBODY, [box.client_path, "release"]),
+        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+        stderr=subprocess.DEVNULL)
+    try:
+        out, _ = client.communicate(timeout=15)
+    except subprocess.TimeoutExpired:
+        client.kill()
+        raise Failure("the release was not answered")
+    check(out.split() == [b"release:", b"YES"], "release: %r" % out)
+    box.fail_writes(False)
+    wait_until(lambda: box.value() == 0 and state_file() is None, bound=30,
+               what="the owed restore")
+    box.stop()
+
+
+def scenario_second_daemon(box):
+    """A second daemon started by hand exits 1 at once and leaves the first,
+    its socket, its lease and its state file alone."""
+    box.start()
+    first = box.daemon
+    holder = box.interactive()
+    check(holder.call("renew") == "YES", "renewal refused")
+    inode = os.stat(SOCKET_PATH).st_ino
+    state = state_file()
+    for args in ([], ["--help"]):
+        runs = len(box.runs())
+        second = subprocess.run([box.daemon_path, *args],
+                                stdin=subprocess.DEVNULL, capture_output=True,
+                                timeout=30)
+        what = "second daemon %r: " % args
+        check(second.returncode == 1, what + "status %d" % second.returncode)
+        check(second.stdout + second.stderr == b"", what + "wrote output")
+        check(len(box.runs()) == runs, what + "ran the tool")
+        check(state_file() == state and box.value() == 1,
+              what + "changed the lease")
+        check(os.stat(SOCKET_PATH).st_ino == inode, what + "replaced the socket")
+        check(first.poll() is None, what + "the first daemon ended")
+        check(holder.call("renew") == "YES", what + "the first stopped serving")
+    check(holder.call("release") == "YES", "release refused")
+    holder.close()
+    box.stop()
+
+    # A socket that takes connections is never removed, also when it is not
+    # a daemon's (systemd's socket unit, waiting to start one).
+    listener = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+    if os.path.lexists(SOCKET_PATH):
+        os.remove(SOCKET_PATH)
+    listener.bind(SOCKET_PATH)
+    listener.listen(16)
+    inode = os.stat(SOCKET_PATH).st_ino
+    box.start(wait=False)
+
+    def settled():
+        if os.stat(SOCKET_PATH).st_ino != inode:
+            return True
+        return select.select([listener], [], [], 0)[0]
+    wait_until(settled, what="the daemon to look at the socket")
+    check(os.stat(SOCKET_PATH).st_ino == inode, "a live socket was replaced")
+    listener.close()
+    box.stop()
+
+
+def scenario_stop(box):
+    """SIGTERM or SIGINT ends the lease as a lapse does, then the daemon
+    exits 0; a write-back that fails leaves the state file for recovery."""
+    rows = [
+        # signal, a lease held, the tool's writes fail
+        (signal.SIGTERM, True, False),
+        (signal.SIGTERM, False, False),
+        (signal.SIGINT, True, False),
+        (signal.SIGINT, False, False),
+        (signal.SIGTERM, True, True),
+    ]
+    for sig, held, failing in rows:
+        what = "%s, held %s, failing %s: " % (sig.name, held, failing)
+        box.start()
+        holder = box.interactive() if held else None
+        if holder:
+            check(holder.call("renew") == "YES", what + "renewal refused")
+        box.fail_writes(failing)
+        runs = len(box.runs())
+        box.daemon.send_signal(sig)
+        status = box.daemon.wait(timeout=30)
+        check(status == 0, what + "exit status %d" % status)
+        if failing:
+            check(box.value() == 1 and state_file() is not None,
+                  what + "the state file is gone")
+        else:
+            check(box.value() == 0 and state_file() is None,
+                  what + "the setting was not put back")
+        if holder:
+            holder.close()
+        else:
+            check(len(box.runs()) == runs, what + "the tool ran")
+        box.fail_writes(False)
+        box.stop()
+    # Still owed from the last row: the next start puts it back.
+    box.start()
+    check(box.value() == 0 and state_file() is None, "recovery")
+    box.stop()
+
+
 SCENARIOS = {
+    "slow_tool": scenario_slow_tool,
+    "second_daemon": scenario_second_daemon,
+    "stop": scenario_stop,
+    "flood": scenario_flood,
     "load": scenario_load,
     "lease": scenario_lease,
     "refusals": scenario_refusals,
