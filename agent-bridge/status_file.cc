@@ -72,7 +72,7 @@ bool readAll(int fd, std::string& out, std::size_t limit) {
 // file or link where the record is about to be written.
 std::string temporaryName(std::string_view name) {
   std::uint64_t bits = 0;
-  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != sizeof bits) {
+  if (::getentropy(&bits, sizeof bits) != 0) {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     bits ^= static_cast<std::uint64_t>(now.tv_nsec) * 0x9e3779b97f4a7c15u ^

@@ -43,10 +43,21 @@ bool writeAll(int fd, const std::string& bytes) {
   return true;
 }
 
+// Has what was written through `fd` stored by the drive itself. On macOS
+// fsync() only hands the data to the drive, whose cache a power loss empties;
+// F_FULLFSYNC flushes that cache too. A file system without F_FULLFSYNC
+// gets the best it has, fsync().
+bool flushToStorage(int fd) {
+#if defined(F_FULLFSYNC)
+  if (::fcntl(fd, F_FULLFSYNC) == 0) return true;
+#endif
+  return ::fsync(fd) == 0;
+}
+
 // Makes a rename or removal in `directory` durable.
 bool syncDirectory(const std::string& directory) {
   Descriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return dir.valid() && ::fsync(dir.get()) == 0;
+  return dir.valid() && flushToStorage(dir.get());
 }
 
 // Writes `bytes` to a new temporary file beside `path` and renames it over
@@ -61,7 +72,7 @@ bool replaceAtomically(const std::string& path, const std::string& bytes) {
   Descriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
   if (!file.valid()) return false;
   bool written =
-      writeAll(file.get(), bytes) && ::fsync(file.get()) == 0 && file.close();
+      writeAll(file.get(), bytes) && flushToStorage(file.get()) && file.close();
   if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
     ::unlink(temporary.c_str());
     return false;

@@ -48,19 +48,33 @@ class SpawnSetup {
     sigset_t none;
     sigfillset(&all);
     sigemptyset(&none);
-    return posix_spawn_file_actions_adddup2(&actions_, out, 1) == 0 &&
-           posix_spawn_file_actions_adddup2(&actions_, null, 2) == 0 &&
-#if defined(__GLIBC__) && \
+    if (posix_spawn_file_actions_adddup2(&actions_, out, 1) != 0 ||
+        posix_spawn_file_actions_adddup2(&actions_, null, 2) != 0) {
+      return false;
+    }
+    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    // Every descriptor of the daemon is close-on-exec already; closing all
+    // others in the child also covers one that some library opened without
+    // the flag.
+#if defined(__APPLE__)
+    // Only descriptors that the file actions name reach the child, so
+    // standard input is named too (if the daemon has one: naming a closed
+    // descriptor would fail the spawn).
+    flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
+    if (::fcntl(0, F_GETFD) != -1 &&
+        posix_spawn_file_actions_addinherit_np(&actions_, 0) != 0) {
+      return false;
+    }
+#elif defined(__GLIBC__) && \
     (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-           // Every descriptor of the daemon is close-on-exec already; this
-           // also covers one that some library opened without the flag.
-           posix_spawn_file_actions_addclosefrom_np(&actions_, 3) == 0 &&
+    // After the dup2 actions, which still read `out` and `null`.
+    if (posix_spawn_file_actions_addclosefrom_np(&actions_, 3) != 0) {
+      return false;
+    }
 #endif
-           posix_spawnattr_setsigdefault(&attributes_, &all) == 0 &&
+    return posix_spawnattr_setsigdefault(&attributes_, &all) == 0 &&
            posix_spawnattr_setsigmask(&attributes_, &none) == 0 &&
-           posix_spawnattr_setflags(
-               &attributes_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK) ==
-               0;
+           posix_spawnattr_setflags(&attributes_, flags) == 0;
   }
 
   const posix_spawn_file_actions_t* actions() const { return &actions_; }
@@ -88,6 +102,19 @@ bool drain(int fd, const OutputSink& output) {
   }
 }
 
+// A pipe whose ends are both close-on-exec. (pipe2 would set the flag at
+// once, but macOS has no pipe2. The moment without it does no harm: only the
+// lease queue starts children, one at a time, and each child closes every
+// descriptor but its standard streams.)
+bool makePipe(Descriptor& readEnd, Descriptor& writeEnd) {
+  int fds[2];
+  if (::pipe(fds) != 0) return false;
+  readEnd.reset(fds[0]);
+  writeEnd.reset(fds[1]);
+  return ::fcntl(fds[0], F_SETFD, FD_CLOEXEC) == 0 &&
+         ::fcntl(fds[1], F_SETFD, FD_CLOEXEC) == 0;
+}
+
 std::optional<int> reap(pid_t pid) {
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
@@ -107,11 +134,8 @@ std::optional<int> runProcess(const std::string& path,
   Descriptor readEnd;
   Descriptor writeEnd;
   if (output) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
-    readEnd.reset(fds[0]);
-    writeEnd.reset(fds[1]);
-    if (!keepAboveStandardStreams(readEnd) ||
+    if (!makePipe(readEnd, writeEnd) ||
+        !keepAboveStandardStreams(readEnd) ||
         !keepAboveStandardStreams(writeEnd)) {
       return std::nullopt;
     }
