@@ -21,10 +21,6 @@ std::string hexOf(const Sha256Digest& digest) {
 
 }  // namespace
 
-std::string sha256Hex(std::string_view bytes) {
-  return hexOf(sha256Digest({bytes}));
-}
-
 std::string sessionKey(std::string_view agent, std::string_view sessionId) {
   return hexOf(sha256Digest({agent, sessionId}));
 }

@@ -16,9 +16,6 @@ namespace vesk {
 
 std::string sessionKey(std::string_view agent, std::string_view sessionId);
 
-// SHA-256 of `bytes` as 64 lower-case hexadecimal digits.
-std::string sha256Hex(std::string_view bytes);
-
 }  // namespace vesk
 
 #endif  // VESK_AGENT_BRIDGE_SESSION_KEY_H_
