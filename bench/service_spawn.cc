@@ -8,16 +8,16 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "security_helper.h"
+#include "sleep_setting.h"
 
 int main(int argc, char** argv) {
   int count = argc > 1 ? std::atoi(argv[1]) : 200;
   if (count < 1) return 2;
   // One untimed run, as the daemon has run the tool before any renewal.
-  if (!vesk::SecurityHelper::readSleepDisabled()) return 1;
+  if (!vesk::readSleepDisabled()) return 1;
   auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < count; ++i) {
-    if (!vesk::SecurityHelper::readSleepDisabled()) return 1;
+    if (!vesk::readSleepDisabled()) return 1;
   }
   std::chrono::duration<double, std::micro> elapsed =
       std::chrono::steady_clock::now() - start;

@@ -11,13 +11,10 @@
 #include <optional>
 #include <string>
 
+#include "app_identifier.h"
 #include "code_signing.h"
 
 namespace vesk {
-
-// The reverse-DNS identifier of the desktop application: the signing
-// identifier clients must carry and the stem of the daemon's names.
-inline constexpr char kAppIdentifier[] = "com.vesk.Vesk";
 
 // "anchor apple generic and identifier \"<app>\" and certificate
 // leaf[subject.OU] = \"<team>\"" for a team identifier of exactly ten

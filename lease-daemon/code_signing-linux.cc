@@ -3,17 +3,16 @@
 // root can set "trusted." attributes, so they stand in for a signature made
 // at install time.
 
+#include "code_signing-linux.h"
+
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <string>
 
 #include "client_requirement.h"
-#include "code_signing.h"
 #include "descriptor.h"
 #include "pidfd-linux.h"
 
@@ -65,15 +64,6 @@ bool sharesNamespaces(int procDir) {
 }
 
 }  // namespace
-
-bool processIsAlive(int pidfd) {
-  struct pollfd p = {pidfd, POLLIN, 0};
-  int ready = poll(&p, 1, 0);
-  if (ready != 0) return false;
-  // Through syscall(): the C library's own declaration lacks C linkage in
-  // some releases.
-  return syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) == 0;
-}
 
 std::optional<std::string> ownSigningTeam() {
   Descriptor exe(open("/proc/self/exe", O_RDONLY | O_CLOEXEC));

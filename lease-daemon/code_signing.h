@@ -4,13 +4,12 @@
 // on Linux (code_signing-linux.cc) a program "carries a signature" when its
 // executable is a root-owned regular file without group or other write bits
 // that has the "trusted.codesign.identifier" and, for a team-signed program,
-// "trusted.codesign.team" extended attributes. All functions are safe to call
-// from any thread and report failure only through their result.
+// "trusted.codesign.team" extended attributes; the check of a connecting
+// process is platform-specific (code_signing-linux.h). All functions are
+// safe to call from any thread and report failure only through their result.
 
 #ifndef VESK_LEASE_DAEMON_CODE_SIGNING_H_
 #define VESK_LEASE_DAEMON_CODE_SIGNING_H_
-
-#include <sys/types.h>
 
 #include <optional>
 #include <string>
@@ -32,12 +31,6 @@ std::optional<std::string> ownSigningTeam();
 // Compiles a requirement text. Only the exact form that
 // clientRequirementText() produces compiles; any other text yields absent.
 std::optional<CodeRequirement> compileRequirement(const std::string& text);
-
-// True when the process behind `pidfd` (whose id was `pid` when the
-// descriptor was taken) is still alive, runs in the daemon's own user and
-// pid namespaces, and its executable meets `requirement`. Any failure on the
-// way refuses.
-bool validateProcess(int pidfd, pid_t pid, const CodeRequirement& requirement);
 
 }  // namespace vesk
 

@@ -47,8 +47,7 @@ void HelperMain::main() {
   raiseDescriptorLimit();
 
   std::shared_ptr<SecurityHelper> helper = SecurityHelper::create(
-      kLeaseStatePath, &SecurityHelper::readSleepDisabled,
-      &SecurityHelper::setSleepDisabled, &SecurityHelper::systemUptime);
+      kLeaseStatePath, &readSleepDisabled, &setSleepDisabled, &systemUptime);
 
   // The listener's delegate reference is weak; the entry holds the
   // controller for the life of the process.

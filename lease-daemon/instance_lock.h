@@ -13,11 +13,15 @@
 #ifndef VESK_LEASE_DAEMON_INSTANCE_LOCK_H_
 #define VESK_LEASE_DAEMON_INSTANCE_LOCK_H_
 
+#include "app_identifier.h"
+
 namespace vesk {
 
-// Beside the lease state file, in the one folder the daemon may write.
-inline constexpr char kInstanceLockPath[] =
-    "/var/db/com.vesk.Vesk.break-security.lock";
+// Beside the lease state file, in the one folder the daemon may write:
+// "/var/db/com.vesk.Vesk.break-security.lock".
+inline constexpr auto kInstanceLockPathText =
+    joinNames("/var/db/", kAppIdentifier, ".break-security.lock");
+inline constexpr const char* kInstanceLockPath = kInstanceLockPathText.data();
 
 enum class InstanceLock {
   kTaken,     // held by this process until it ends

@@ -28,10 +28,10 @@ bool allValuesAreIntegers(plist_t dict) {
   if (iter == nullptr) return false;
   bool ok = true;
   for (;;) {
-    char* key = nullptr;
+    // Without asking for the key: libplist aborts the process on a key with
+    // a NUL inside (a UTF-16 key may hold one) when it copies it out.
     plist_t value = nullptr;
-    plist_dict_next_item(dict, iter, &key, &value);
-    std::free(key);
+    plist_dict_next_item(dict, iter, nullptr, &value);
     if (value == nullptr) break;
     if (plist_get_node_type(value) != PLIST_UINT) {
       ok = false;

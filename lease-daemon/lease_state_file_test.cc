@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "lease_fakes.h"
+#include "lease_harness.h"
 
 namespace vesk {
 namespace {
@@ -52,6 +52,10 @@ TEST(LeaseStateFileTest, RecoveryTakesOnlyValidFilesThatPlistlibWrites) {
       {"plistlib.dumps({'SleepDisabled':-1},fmt=plistlib.FMT_XML)", {}},
       {"plistlib.dumps({'SleepDisabled':0,'Other':'x'})", {}},
       {"plistlib.dumps({'SleepDisabled':True})", {}},
+      // A key with a NUL inside must not bring the daemon down.
+      {"plistlib.dumps({'SleepDisabled':0,'\\0\\u00e9':1},"
+       "fmt=plistlib.FMT_BINARY)",
+       {0}},
       {"b'SleepDisabled = 0'", {}},
   };
   for (const auto& [bytes, writes] : cases) {

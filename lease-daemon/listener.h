@@ -4,7 +4,8 @@
 // On Linux (listener-linux.cc) it serves one listening AF_UNIX
 // SOCK_SEQPACKET socket from its own thread: it accepts connections, asks
 // the delegate about each, reads requests from accepted connections and hands
-// them to their exported object, and sends the replies back in request order.
+// them to their exported object (socket_connection-linux.h), and sends the
+// replies back in request order (reply_queue.h).
 // Many connections are served at once; no client can hold up another, the
 // delegate's work or the lease queue: sockets are non-blocking, a connection
 // with too many unanswered requests is simply not read until its replies have
@@ -33,6 +34,7 @@
 #include <functional>
 #include <memory>
 
+#include "descriptor.h"
 #include "service_connection.h"
 
 namespace vesk {
@@ -53,10 +55,10 @@ class Listener {
   using Delegate =
       std::function<bool(const std::shared_ptr<ServiceConnection>&)>;
 
-  // Takes ownership of `listeningSocket`, a listening AF_UNIX
-  // SOCK_SEQPACKET socket (closed on failure too). Absent (nullptr) when the
-  // service cannot be set up.
-  static std::unique_ptr<Listener> create(int listeningSocket,
+  // Takes `listeningSocket`, a listening AF_UNIX SOCK_SEQPACKET socket
+  // (closed on failure too). Absent (nullptr) when the service cannot be set
+  // up, also for an invalid socket.
+  static std::unique_ptr<Listener> create(Descriptor listeningSocket,
                                           Delegate delegate);
 
   // Stops the service thread and closes every socket it holds. Invalidation

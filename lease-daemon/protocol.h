@@ -13,12 +13,14 @@
 #include <optional>
 #include <string_view>
 
+#include "app_identifier.h"
+
 namespace vesk {
 
-// The service socket: "/run/" followed by the service name.
-inline constexpr char kServiceName[] = "com.vesk.Vesk.break-security";
-inline constexpr char kServiceSocketPath[] =
-    "/run/com.vesk.Vesk.break-security";
+// The service socket, "/run/com.vesk.Vesk.break-security".
+inline constexpr auto kServiceSocketPathText =
+    joinNames("/run/", kAppIdentifier, ".break-security");
+inline constexpr const char* kServiceSocketPath = kServiceSocketPathText.data();
 
 inline constexpr std::string_view kRenewSelector = "renewLeaseWithReply:";
 inline constexpr std::string_view kReleaseSelector = "releaseLeaseWithReply:";

@@ -17,32 +17,30 @@ constexpr int64_t kSleepDisabled = 1;
 
 }  // namespace
 
-const char kLeaseStatePath[] = "/var/db/com.vesk.Vesk.break-security.plist";
-
-SecurityHelper::SecurityHelper(std::string stateURL, ReadPower readPower,
+SecurityHelper::SecurityHelper(std::string statePath, ReadPower readPower,
                                WritePower writePower, Uptime uptime,
                                StateFileFault fault)
     : queue_(kQueueLabel),
-      stateURL_(std::move(stateURL)),
+      statePath_(std::move(statePath)),
       readPower_(std::move(readPower)),
       writePower_(std::move(writePower)),
       uptime_(std::move(uptime)),
       requirement_(buildClientRequirement()),
       stateFault_(std::move(fault)) {}
 
-std::shared_ptr<SecurityHelper> SecurityHelper::create(std::string stateURL,
+std::shared_ptr<SecurityHelper> SecurityHelper::create(std::string statePath,
                                                        ReadPower readPower,
                                                        WritePower writePower,
                                                        Uptime uptime) {
-  return createWithOptions(std::move(stateURL), std::move(readPower),
+  return createWithOptions(std::move(statePath), std::move(readPower),
                            std::move(writePower), std::move(uptime), Options());
 }
 
 std::shared_ptr<SecurityHelper> SecurityHelper::createWithOptions(
-    std::string stateURL, ReadPower readPower, WritePower writePower,
+    std::string statePath, ReadPower readPower, WritePower writePower,
     Uptime uptime, Options options) {
   std::shared_ptr<SecurityHelper> helper(new SecurityHelper(
-      std::move(stateURL), std::move(readPower), std::move(writePower),
+      std::move(statePath), std::move(readPower), std::move(writePower),
       std::move(uptime), std::move(options.stateFault)));
   helper->self_ = helper;
   // Recovery is finished before any client can reach the controller. No
@@ -169,15 +167,15 @@ void SecurityHelper::checkLease() {
 }
 
 bool SecurityHelper::saveState(int64_t value) {
-  return saveLeaseState(stateURL_, value, stateFault_);
+  return saveLeaseState(statePath_, value, stateFault_);
 }
 
 bool SecurityHelper::removeState() {
-  return removeLeaseState(stateURL_, stateFault_);
+  return removeLeaseState(statePath_, stateFault_);
 }
 
 void SecurityHelper::recoverState() {
-  std::optional<int64_t> value = loadLeaseState(stateURL_);
+  std::optional<int64_t> value = loadLeaseState(statePath_);
   if (!value) return;
   // Only 0 and 1 are values the setting can have had; anything else is not
   // a file this daemon wrote.

@@ -12,9 +12,6 @@
 // thread; they queue their work and never block. connectionInvalidated() must
 // be called on queue(). requirement() is immutable after construction and may
 // be read from any thread.
-//
-// (Interface agreed between the controller and the service; the controller's
-// implementation fills in the private part.)
 
 #ifndef VESK_LEASE_DAEMON_SECURITY_HELPER_H_
 #define VESK_LEASE_DAEMON_SECURITY_HELPER_H_
@@ -25,17 +22,21 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 
+#include "app_identifier.h"
 #include "code_signing.h"
 #include "connection.h"
 #include "lease_state_file.h"
 #include "serial_queue.h"
+#include "sleep_setting.h"
+#include "uptime.h"
 
 namespace vesk {
 
-// "/var/db/" + kAppIdentifier + ".break-security.plist"
-extern const char kLeaseStatePath[];
+// The state file, "/var/db/com.vesk.Vesk.break-security.plist".
+inline constexpr auto kLeaseStatePathText =
+    joinNames("/var/db/", kAppIdentifier, ".break-security.plist");
+inline constexpr const char* kLeaseStatePath = kLeaseStatePathText.data();
 
 class SecurityHelper {
  public:
@@ -49,10 +50,9 @@ class SecurityHelper {
   // before this returns) and the 1-second lease timer, which holds the
   // controller weakly. The defaults are the real ones.
   static std::shared_ptr<SecurityHelper> create(
-      std::string stateURL = kLeaseStatePath,
-      ReadPower readPower = &SecurityHelper::readSleepDisabled,
-      WritePower writePower = &SecurityHelper::setSleepDisabled,
-      Uptime uptime = &SecurityHelper::systemUptime);
+      std::string statePath = kLeaseStatePath,
+      ReadPower readPower = &readSleepDisabled,
+      WritePower writePower = &setSleepDisabled, Uptime uptime = &systemUptime);
 
   // Queue the lease work asynchronously; `reply` is called exactly once, on
   // queue().
@@ -76,14 +76,6 @@ class SecurityHelper {
   SerialQueue& queue();
   const std::optional<CodeRequirement>& requirement() const;
 
-  // Sleep setting access through "/usr/bin/pmset" (sleep_setting-*.cc).
-  static std::optional<int64_t> readSleepDisabled();
-  static bool setSleepDisabled(int64_t value);
-  static std::optional<int64_t> parseSleepDisabled(std::string_view output);
-
-  // Seconds on a clock that only moves forward (CLOCK_MONOTONIC on Linux).
-  static double systemUptime();
-
  private:
   friend class SecurityHelperTestPeer;
 
@@ -96,10 +88,10 @@ class SecurityHelper {
     StateFileFault stateFault;
   };
 
-  SecurityHelper(std::string stateURL, ReadPower readPower,
+  SecurityHelper(std::string statePath, ReadPower readPower,
                  WritePower writePower, Uptime uptime, StateFileFault fault);
   static std::shared_ptr<SecurityHelper> createWithOptions(
-      std::string stateURL, ReadPower readPower, WritePower writePower,
+      std::string statePath, ReadPower readPower, WritePower writePower,
       Uptime uptime, Options options);
 
   // Lease steps; all run on queue_.
@@ -116,7 +108,7 @@ class SecurityHelper {
   // Declared first so that it is destroyed last: queued work that outlives
   // the controller holds it only weakly.
   SerialQueue queue_;
-  const std::string stateURL_;
+  const std::string statePath_;
   const ReadPower readPower_;
   const WritePower writePower_;
   const Uptime uptime_;

@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "lease_fakes.h"
+#include "lease_harness.h"
 
 namespace vesk {
 namespace {
@@ -59,44 +59,23 @@ class Sequence {
     return connections_[pick(kConnections)];
   }
 
+  // One random operation; what each does in each state is the transition
+  // table's business (security_helper_test.cc), the invariants are checked
+  // here.
   void step() {
     Snapshot before = h_.snapshot();
-    int64_t settingBefore = h_.system->setting;
-    h_.system->reads = 0;
-    h_.system->writes.clear();
     switch (pick(10)) {
       case 0:
       case 1:
-      case 2: {
-        std::shared_ptr<Connection> c = someConnection();
-        bool ok = h_.renew(c);
-        Snapshot after = h_.snapshot();
-        if (before.owner && before.owner != c) {
-          expectUnchanged("renew by non-owner", ok, before, settingBefore);
-        } else if (ok) {
-          EXPECT_EQ(after.owner, c);
-          EXPECT_EQ(after.deadline, h_.system->now + 10.0);
-          EXPECT_EQ(h_.system->setting, 1);
-        }
-        if (!before.original && after.original) {
-          EXPECT_EQ(after.original, settingBefore);  // captured before
-        }
+      case 2:
+        h_.renew(someConnection());
         checkInvariants("renew");
         break;
-      }
       case 3:
-      case 4: {
-        std::shared_ptr<Connection> c = someConnection();
-        bool ok = h_.release(c);
-        if (before.owner && before.owner != c) {
-          expectUnchanged("release by non-owner", ok, before, settingBefore);
-        } else if (!before.owner) {
-          EXPECT_TRUE(ok);
-          EXPECT_TRUE(h_.system->writes.empty());
-        }
+      case 4:
+        h_.release(someConnection());
         checkInvariants("release");
         break;
-      }
       case 5:
         h_.invalidate(chance(0.2) ? nullptr : someConnection());
         checkInvariants("invalidate");
@@ -137,16 +116,6 @@ class Sequence {
     if (chance(0.2)) steps.insert(StateFileStep::kWrite);
     if (chance(0.2)) steps.insert(StateFileStep::kSetPermissions);
     if (chance(0.3)) steps.insert(StateFileStep::kRemove);
-  }
-
-  void expectUnchanged(const char* what, bool reply, const Snapshot& before,
-                       int64_t settingBefore) {
-    SCOPED_TRACE(what);
-    EXPECT_FALSE(reply);
-    EXPECT_TRUE(h_.snapshot() == before);
-    EXPECT_EQ(h_.system->setting, settingBefore);
-    EXPECT_EQ(h_.system->reads, 0);
-    EXPECT_TRUE(h_.system->writes.empty());
   }
 
   void checkInvariants(const char* after) {

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <sstream>
 
-#include "lease_fakes.h"
+#include "lease_harness.h"
 
 namespace vesk {
 namespace {

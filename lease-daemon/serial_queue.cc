@@ -5,6 +5,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 namespace vesk {
@@ -29,15 +30,10 @@ struct WorkItem {
 // The queue whose worker is the calling thread, if any.
 thread_local const void* currentQueue = nullptr;
 
-}  // namespace
-
-// Everything the worker touches lives here, shared between the queue and its
-// worker, so that a worker left running by a destructor on its own thread
-// never reaches a freed queue.
-struct SerialQueue::State {
-  explicit State(std::string l) : label(std::move(l)) {}
-
-  const std::string label;
+// Everything the worker touches lives here, shared between the queue, its
+// worker and its timers' handles, so that a worker left running by a
+// destructor on its own thread never reaches a freed queue.
+struct State {
   std::mutex mutex;
   std::condition_variable wake;
   std::deque<WorkItem> items;
@@ -46,31 +42,44 @@ struct SerialQueue::State {
   bool stopping = false;
 };
 
-SerialQueue::SerialQueue(std::string label)
-    : state_(std::make_shared<State>(std::move(label))),
-      worker_(&SerialQueue::run, state_) {}
+void run(std::shared_ptr<State> state);
+
+}  // namespace
+
+struct SerialQueue::Impl {
+  std::shared_ptr<State> state = std::make_shared<State>();
+  std::thread worker{&run, state};
+};
+
+struct SerialQueue::Timer::Impl {
+  std::shared_ptr<State> queue;
+  uint64_t id;
+};
+
+SerialQueue::SerialQueue(const std::string& /*label*/)
+    : impl_(std::make_unique<Impl>()) {}
 
 SerialQueue::~SerialQueue() {
+  State& state = *impl_->state;
   {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->stopping = true;
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.stopping = true;
   }
-  state_->wake.notify_all();
+  state.wake.notify_all();
   if (isCurrent()) {
-    worker_.detach();
+    impl_->worker.detach();
   } else {
-    worker_.join();
+    impl_->worker.join();
   }
 }
 
-const std::string& SerialQueue::label() const { return state_->label; }
-
 void SerialQueue::async(std::function<void()> work) {
+  State& state = *impl_->state;
   {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->items.push_back({Clock::now(), std::move(work)});
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.items.push_back({Clock::now(), std::move(work)});
   }
-  state_->wake.notify_one();
+  state.wake.notify_one();
 }
 
 void SerialQueue::sync(const std::function<void()>& work) {
@@ -89,7 +98,9 @@ void SerialQueue::sync(const std::function<void()>& work) {
   doneSignal.wait(lock, [&] { return done; });
 }
 
-bool SerialQueue::isCurrent() const { return currentQueue == state_.get(); }
+bool SerialQueue::isCurrent() const {
+  return currentQueue == impl_->state.get();
+}
 
 std::unique_ptr<SerialQueue::Timer> SerialQueue::schedule(
     std::chrono::nanoseconds start, std::chrono::nanoseconds period,
@@ -98,33 +109,37 @@ std::unique_ptr<SerialQueue::Timer> SerialQueue::schedule(
   entry->next = Clock::now() + start;
   entry->period = std::max<Clock::duration>(period, Clock::duration(1));
   entry->handler = std::move(handler);
+  State& state = *impl_->state;
   uint64_t id;
   {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    id = state_->nextTimerId++;
-    state_->timers.emplace(id, std::move(entry));
+    std::lock_guard<std::mutex> lock(state.mutex);
+    id = state.nextTimerId++;
+    state.timers.emplace(id, std::move(entry));
   }
-  state_->wake.notify_one();
-  return std::unique_ptr<Timer>(new Timer(state_, id));
+  state.wake.notify_one();
+  return std::unique_ptr<Timer>(
+      new Timer(std::make_unique<Timer::Impl>(Timer::Impl{impl_->state, id})));
 }
 
-SerialQueue::Timer::Timer(std::shared_ptr<SerialQueue::State> queue,
-                          uint64_t id)
-    : queue_(std::move(queue)), id_(id) {}
+SerialQueue::Timer::Timer(std::unique_ptr<Impl> impl)
+    : impl_(std::move(impl)) {}
 
 SerialQueue::Timer::~Timer() {
+  State& state = *impl_->queue;
   std::shared_ptr<TimerEntry> removed;
   {
-    std::lock_guard<std::mutex> lock(queue_->mutex);
-    auto it = queue_->timers.find(id_);
-    if (it == queue_->timers.end()) return;
+    std::lock_guard<std::mutex> lock(state.mutex);
+    auto it = state.timers.find(impl_->id);
+    if (it == state.timers.end()) return;
     removed = std::move(it->second);
-    queue_->timers.erase(it);
+    state.timers.erase(it);
   }
   // `removed` (and the handler's captures) is released outside the lock.
 }
 
-void SerialQueue::run(std::shared_ptr<State> state) {
+namespace {
+
+void run(std::shared_ptr<State> state) {
   currentQueue = state.get();
   std::unique_lock<std::mutex> lock(state->mutex);
   for (;;) {
@@ -171,5 +186,7 @@ void SerialQueue::run(std::shared_ptr<State> state) {
   }
   currentQueue = nullptr;
 }
+
+}  // namespace
 
 }  // namespace vesk

@@ -20,33 +20,26 @@
 // the queue may be released by one of its items), in which case the worker
 // finishes on its own after the current item.
 //
-// (Interface agreed between the controller and the service; the controller's
-// implementation owns this file and may extend it, e.g. with the repeating
-// timer.)
+// The label names the queue where the platform shows queue names; the
+// thread-based queue (serial_queue.cc) does not keep it.
 
 #ifndef VESK_LEASE_DAEMON_SERIAL_QUEUE_H_
 #define VESK_LEASE_DAEMON_SERIAL_QUEUE_H_
 
 #include <chrono>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 namespace vesk {
 
 class SerialQueue {
-  // Shared by the queue, its worker and its timers' handles.
-  struct State;
-
  public:
-  explicit SerialQueue(std::string label);
+  explicit SerialQueue(const std::string& label);
   ~SerialQueue();
   SerialQueue(const SerialQueue&) = delete;
   SerialQueue& operator=(const SerialQueue&) = delete;
 
-  const std::string& label() const;
   void async(std::function<void()> work);
   void sync(const std::function<void()>& work);
   bool isCurrent() const;
@@ -61,9 +54,9 @@ class SerialQueue {
 
    private:
     friend class SerialQueue;
-    Timer(std::shared_ptr<SerialQueue::State> queue, uint64_t id);
-    std::shared_ptr<SerialQueue::State> queue_;
-    uint64_t id_;
+    struct Impl;
+    explicit Timer(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
   };
 
   // Runs `handler` on this queue first `start` from now, then every `period`
@@ -73,10 +66,8 @@ class SerialQueue {
                                   std::function<void()> handler);
 
  private:
-  static void run(std::shared_ptr<State> state);
-
-  std::shared_ptr<State> state_;
-  std::thread worker_;
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace vesk

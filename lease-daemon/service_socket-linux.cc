@@ -1,6 +1,8 @@
 // The service's listening socket on Linux: systemd socket activation when
 // the daemon was started that way, otherwise a socket of its own.
 
+#include "service_socket-linux.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -13,9 +15,7 @@
 #include <charconv>
 #include <cstring>
 #include <string_view>
-
-#include "descriptor.h"
-#include "service_socket.h"
+#include <utility>
 
 namespace vesk {
 
@@ -68,7 +68,7 @@ bool nobodyListens(const struct sockaddr_un& address) {
 
 }  // namespace
 
-int takeActivatedSocket() {
+Descriptor takeActivatedSocket() {
   long pid = 0;
   long count = 0;
   bool forUs = parseNumber(getenv("LISTEN_PID"), pid) && pid == getpid() &&
@@ -76,47 +76,43 @@ int takeActivatedSocket() {
   unsetenv("LISTEN_PID");
   unsetenv("LISTEN_FDS");
   unsetenv("LISTEN_FDNAMES");
-  if (!forUs || count != 1) return -1;
+  if (!forUs || count != 1) return Descriptor();
   int fd = kFirstPassedDescriptor;
   if (intOption(fd, SO_DOMAIN) != AF_UNIX ||
       intOption(fd, SO_TYPE) != SOCK_SEQPACKET ||
       intOption(fd, SO_ACCEPTCONN) != 1 || !prepare(fd)) {
-    return -1;
+    return Descriptor();
   }
-  return fd;
+  return Descriptor(fd);
 }
 
-int bindServiceSocket(const char* path) {
+Descriptor bindServiceSocket(const char* path) {
   struct sockaddr_un address = {};
   address.sun_family = AF_UNIX;
-  if (strlen(path) >= sizeof address.sun_path) return -1;
+  if (strlen(path) >= sizeof address.sun_path) return Descriptor();
   strcpy(address.sun_path, path);
-  int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
+  Descriptor fd(
+      socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!fd.valid()) return Descriptor();
   // Set before listen() so that every accepted socket inherits it, also one
   // whose peer sends its first request before it is accepted.
   int on = 1;
-  if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
-    close(fd);
-    return -1;
-  }
-  if (!nobodyListens(address)) {
-    close(fd);
-    return -1;
+  if (setsockopt(fd.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0 ||
+      !nobodyListens(address)) {
+    return Descriptor();
   }
   unlink(path);
-  if (bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) !=
-          0 ||
-      chmod(path, 0666) != 0 || listen(fd, SOMAXCONN) != 0) {
-    close(fd);
-    return -1;
+  if (bind(fd.get(), reinterpret_cast<struct sockaddr*>(&address),
+           sizeof address) != 0 ||
+      chmod(path, 0666) != 0 || listen(fd.get(), SOMAXCONN) != 0) {
+    return Descriptor();
   }
   return fd;
 }
 
-int openServiceSocket(const char* path) {
-  int fd = takeActivatedSocket();
-  return fd >= 0 ? fd : bindServiceSocket(path);
+Descriptor openServiceSocket(const char* path) {
+  Descriptor activated = takeActivatedSocket();
+  return activated.valid() ? std::move(activated) : bindServiceSocket(path);
 }
 
 }  // namespace vesk

@@ -8,7 +8,6 @@
 #include <string_view>
 #include <vector>
 
-#include "security_helper.h"
 #include "subprocess.h"
 #include "utf8_validator.h"
 
@@ -108,8 +107,7 @@ Scan scanForSleepDisabled(std::string_view text) {
 
 }  // namespace
 
-std::optional<int64_t> SecurityHelper::parseSleepDisabled(
-    std::string_view output) {
+std::optional<int64_t> parseSleepDisabled(std::string_view output) {
   Scan scan = scanForSleepDisabled(output);
   // No line at all means sleep is not disabled.
   return scan.found ? scan.value : std::optional<int64_t>(0);
@@ -128,7 +126,7 @@ std::optional<int64_t> readSleepDisabledWith(const std::string& tool) {
       });
   if (status != 0) return std::nullopt;
   if (!utf8.complete()) return std::nullopt;
-  if (!truncated) return SecurityHelper::parseSleepDisabled(kept);
+  if (!truncated) return parseSleepDisabled(kept);
   // Only complete lines are trustworthy. If none of them is the
   // "SleepDisabled" line, it may lie in what was not kept, so the value is
   // unknown rather than 0.
@@ -146,11 +144,11 @@ bool setSleepDisabledWith(const std::string& tool, int64_t value) {
   return readSleepDisabledWith(tool) == value;
 }
 
-std::optional<int64_t> SecurityHelper::readSleepDisabled() {
+std::optional<int64_t> readSleepDisabled() {
   return readSleepDisabledWith(kPowerManagementTool);
 }
 
-bool SecurityHelper::setSleepDisabled(int64_t value) {
+bool setSleepDisabled(int64_t value) {
   return setSleepDisabledWith(kPowerManagementTool, value);
 }
 

@@ -1,10 +1,10 @@
 // Access to the sleep-disabled setting through the power-management tool.
 //
-// SecurityHelper::readSleepDisabled() and setSleepDisabled() (declared in
-// security_helper.h) run kPowerManagementTool; the functions here take the
-// tool's path so that tests and benchmarks can run a stand-in executable.
-// Each call runs the tool as a child process and blocks until it has been
-// reaped; nothing is cached and nothing is written anywhere on failure.
+// readSleepDisabled() and setSleepDisabled() run kPowerManagementTool; the
+// -With forms take the tool's path so that tests and benchmarks can run a
+// stand-in executable. Each call runs the tool as a child process and blocks
+// until it has been reaped; nothing is cached and nothing is written
+// anywhere on failure. Any thread; the controller calls them on its queue.
 
 #ifndef VESK_LEASE_DAEMON_SLEEP_SETTING_H_
 #define VESK_LEASE_DAEMON_SLEEP_SETTING_H_
@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vesk {
 
@@ -22,6 +23,12 @@ inline constexpr char kPowerManagementTool[] = "/usr/bin/pmset";
 // line comes within the first few KiB of real output; more is read and
 // checked for UTF-8 but not stored.
 inline constexpr size_t kMaxKeptToolOutput = 1024 * 1024;
+
+// The setting as the tool's "-g" output states it: the value of the first
+// line whose first token is "SleepDisabled" (tokens split at Unicode white
+// space), 0 when there is no such line; absent when that line is not exactly
+// the name and a decimal 0 or 1. Pure; safe on any bytes.
+std::optional<int64_t> parseSleepDisabled(std::string_view output);
 
 // Runs `tool -g`: 0 or 1 as its "SleepDisabled" line says (0 when there is
 // no such line); absent when the tool cannot be run, exits with a status
@@ -34,6 +41,11 @@ std::optional<int64_t> readSleepDisabledWith(const std::string& tool);
 // readSleepDisabledWith(). True only when the tool exited with status 0 and
 // the value read back equals `value`.
 bool setSleepDisabledWith(const std::string& tool, int64_t value);
+
+// readSleepDisabledWith() and setSleepDisabledWith() of kPowerManagementTool:
+// the controller's defaults.
+std::optional<int64_t> readSleepDisabled();
+bool setSleepDisabled(int64_t value);
 
 }  // namespace vesk
 

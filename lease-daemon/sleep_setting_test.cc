@@ -7,13 +7,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "lease_test_support.h"
-#include "security_helper.h"
+#include "lease_harness.h"
 
 namespace vesk {
 namespace {
 
-using testing::FakePmset;
+using testing::PmsetStandIn;
 using testing::TempDir;
 
 constexpr auto kNo = std::nullopt;
@@ -43,7 +42,7 @@ TEST(SleepSettingTest, ParseReadsTheFirstSleepDisabledLine) {
       {"SleepDisabled 1\xE2\x80", kNo},
   };
   for (const auto& [output, expected] : cases) {
-    EXPECT_EQ(SecurityHelper::parseSleepDisabled(output), expected) << output;
+    EXPECT_EQ(parseSleepDisabled(output), expected) << output;
   }
 }
 
@@ -81,18 +80,18 @@ TEST(SleepSettingTest, WriteIsVerifiedAndLeaksNoDescriptor) {
     std::vector<std::string> calls;
   } const cases[] = {
       {"", true, {"-a disablesleep 1", "-g"}},
-      {"reject", false, {"-a disablesleep 1"}},
-      {"ignore", false, {"-a disablesleep 1", "-g"}},
+      {"fail-write", false, {"-a disablesleep 1"}},
+      {"ignore-write", false, {"-a disablesleep 1", "-g"}},
   };
   int leak = open("/dev/null", O_RDONLY);  // not close-on-exec
   ASSERT_EQ(dup2(leak, 47), 47);
   for (const auto& c : cases) {
     TempDir dir;
-    FakePmset pmset(dir.path());
+    PmsetStandIn pmset(dir.path());
     if (*c.flag) pmset.setFlag(c.flag);
     EXPECT_EQ(setSleepDisabledWith(pmset.path(), 1), c.expected) << c.flag;
-    EXPECT_EQ(pmset.calls(), c.calls);
-    EXPECT_FALSE(pmset.sawDescriptor47());
+    EXPECT_EQ(pmset.runs(), c.calls);
+    EXPECT_FALSE(pmset.sawDescriptor(47));
   }
   close(47);
   close(leak);

@@ -9,11 +9,11 @@
 
 #include <time.h>
 
-#include "security_helper.h"
+#include "uptime.h"
 
 namespace vesk {
 
-double SecurityHelper::systemUptime() {
+double systemUptime() {
   return static_cast<double>(clock_gettime_nsec_np(CLOCK_UPTIME_RAW)) / 1e9;
 }
 

@@ -8,11 +8,11 @@
 
 #include <time.h>
 
-#include "security_helper.h"
+#include "uptime.h"
 
 namespace vesk {
 
-double SecurityHelper::systemUptime() {
+double systemUptime() {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<double>(now.tv_sec) +

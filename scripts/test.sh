@@ -29,7 +29,6 @@ for target in build-fuzz/fuzz/*; do
   name=$(basename "$target")
   corpus=$(mktemp -d)
   seeds=()
-  [ -d "fuzz-seeds/$name" ] && seeds=("fuzz-seeds/$name")
   for d in agent-bridge lease-daemon; do
     [ -d "$d/fuzz/seeds/$name" ] && seeds+=("$d/fuzz/seeds/$name")
   done

@@ -2,8 +2,9 @@
 """End-to-end tests of VeskBreakSecurityHelper, run as root.
 
 Each scenario runs in its own private mount namespace (unshare --mount) in
-which /run and /var/db are fresh tmpfs mounts and /usr/bin/pmset is a test
-double placed by an overlay mount, so nothing outside the test is touched.
+which /run and /var/db are fresh tmpfs mounts and /usr/bin/pmset is the
+power tool's stand-in (../testing/pmset-stand-in.sh) placed by an overlay
+mount, so nothing outside the test is touched.
 The daemon binary is the real one, copied unchanged and marked with
 "trusted.codesign.team"; clients are marked copies of the client tool (and of
 the Python interpreter, for raw protocol abuse). Scenarios run in parallel.
@@ -41,26 +42,11 @@ BASE = "/run/vesk-test"
 BIN = BASE + "/bin"
 PMSET_DIR = BASE + "/pmset"
 
-FAKE_PMSET = r"""#!/bin/sh
-# Test double of the power-management tool: the setting lives in a file.
-D=%(dir)s
-echo "$*" >> "$D/runs"
-ls -l /proc/$$/fd/ >> "$D/fds" 2>/dev/null
-# A slow tool, when asked: every run takes longer than the lease tick.
-[ -e "$D/slow" ] && sleep 1.2
-case "$1" in
-  -g)
-    printf 'System-wide power settings:\n SleepDisabled\t\t%%s\n' "$(cat "$D/value")"
-    printf 'Currently in use:\n standby              1\n'
-    ;;
-  -a)
-    [ "$2" = disablesleep ] && [ $# -eq 3 ] || exit 1
-    [ -e "$D/fail-write" ] && exit 1
-    echo "$3" > "$D/value.new" && mv "$D/value.new" "$D/value"
-    ;;
-  *) exit 1 ;;
-esac
-""" % {"dir": PMSET_DIR}
+# The power tool's stand-in, shared with the C++ tests and the package test.
+# With PMSET_STAND_IN_DIR set (inherited by the daemon and so by its runs of
+# the tool) it keeps the setting in PMSET_DIR and logs every run there.
+PMSET_STAND_IN = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                              "..", "testing", "pmset-stand-in.sh")
 
 # A raw client for protocol abuse, run by a marked copy of the interpreter.
 # Usage: abuser.py MODE. Exit 0 when the daemon answered its first request
@@ -191,9 +177,9 @@ class Sandbox:
             os.makedirs(d, exist_ok=True)
             os.chmod(d, 0o755)
         pmset = BASE + "/up/pmset"
-        with open(pmset, "w") as f:
-            f.write(FAKE_PMSET)
+        shutil.copyfile(PMSET_STAND_IN, pmset)
         os.chmod(pmset, 0o755)
+        os.environ["PMSET_STAND_IN_DIR"] = PMSET_DIR
         self.set_value(0)
         open(PMSET_DIR + "/runs", "w").close()
         # The interpreter for raw clients, copied before /usr/bin changes.
@@ -736,7 +722,27 @@ def scenario_stop(box):
     box.stop()
 
 
+def scenario_no_listener(box):
+    """A daemon that cannot make its socket keeps its lease timer: the
+    restore that start-up recovery could not finish is retried until done."""
+    os.mkdir(SOCKET_PATH)  # nothing can be bound there
+    box.set_value(1)
+    write_state(0)
+    box.fail_writes(True)
+    box.start(wait=False)
+    # The second try is the timer's, whatever the listener did in between.
+    wait_until(lambda: box.runs().count("-a disablesleep 0") >= 2,
+               what="the restore to be retried")
+    box.fail_writes(False)
+    wait_until(lambda: box.value() == 0 and state_file() is None, bound=10,
+               what="the timer to finish the restore")
+    check(box.daemon.poll() is None, "the daemon exited")
+    check(os.path.isdir(SOCKET_PATH), "the path in the way was touched")
+    box.stop()
+
+
 SCENARIOS = {
+    "no_listener": scenario_no_listener,
     "slow_tool": scenario_slow_tool,
     "second_daemon": scenario_second_daemon,
     "stop": scenario_stop,

@@ -1,6 +1,6 @@
 // The socket service with a stand-in exported object, for what root_test.py
-// cannot arrange end to end: replies answered out of order or after their
-// connection is gone, and running out of descriptors.
+// cannot arrange end to end: replies answered after their connection is
+// gone, and running out of descriptors.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,7 +16,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -27,7 +26,8 @@
 
 #include "listener.h"
 #include "protocol.h"
-#include "service_socket.h"
+#include "service_socket-linux.h"
+#include "temp_dir.h"
 
 namespace vesk {
 namespace {
@@ -79,15 +79,10 @@ bool waitUntil(const std::function<bool()>& condition) {
 // held_.
 class ListenerTest : public ::testing::Test, BreakSecurityHelperProtocol {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vesk-listener-XXXXXX";
-    dir_ = mkdtemp(pattern);
-    path_ = (dir_ / "service").string();
-  }
-
+  void SetUp() override { ASSERT_TRUE(pipe(ready_) == 0 && pipe(go_) == 0); }
   void TearDown() override {
     listener_.reset();
-    std::filesystem::remove_all(dir_);
+    for (int fd : {ready_[0], ready_[1], go_[0], go_[1]}) close(fd);
   }
 
   void start(bool holdReplies) {
@@ -126,16 +121,57 @@ class ListenerTest : public ::testing::Test, BreakSecurityHelperProtocol {
     return sendMessage(fd, message) ? receive(fd) : std::nullopt;
   }
 
-  std::filesystem::path dir_;
-  std::string path_;
+  // A client process that opens `count` connections with a renewal waiting
+  // on each and tells ready_ so; once served() lets it go on, it expects
+  // YES on every one. Descriptors are not short in the client.
+  void spawnClients(size_t count) {
+    client_ = fork();
+    if (client_ != 0) return;
+    setrlimit(RLIMIT_NOFILE, &saved_);
+    std::vector<int> clients;
+    for (size_t i = 0; i < count; ++i) {
+      clients.push_back(connectTo(path_));
+      if (!sendMessage(clients.back(), kRenew)) _exit(2);
+    }
+    char byte;
+    if (write(ready_[1], "x", 1) != 1 || read(go_[0], &byte, 1) != 1) _exit(3);
+    for (int fd : clients) {
+      if (receive(fd) != kYes) _exit(1);
+    }
+    _exit(0);
+  }
+  bool clientsReady() {
+    char byte;
+    return read(ready_[0], &byte, 1) == 1;
+  }
+  // Lets the client go on; whether all its connections were served.
+  bool served(const std::function<void()>& whileWaiting = [] {}) {
+    setrlimit(RLIMIT_NOFILE, &saved_);
+    int status = -1;
+    if (write(go_[1], "x", 1) != 1) return false;
+    while (waitpid(client_, &status, WNOHANG) == 0) whileWaiting();
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+
+  testing::TempDir dir_;
+  const std::string path_ = dir_.file("service");
   std::unique_ptr<Listener> listener_;
   bool hold_ = false;
   std::atomic<int> invalidated_{0};
   std::mutex mutex_;
   std::vector<Reply> held_;
+  int ready_[2] = {-1, -1};
+  int go_[2] = {-1, -1};
+  pid_t client_ = -1;
+  struct rlimit saved_ = [] {
+    struct rlimit limit;
+    getrlimit(RLIMIT_NOFILE, &limit);
+    return limit;
+  }();
 };
 
-TEST_F(ListenerTest, RepliesGoOutInRequestOrderAndNeverToALaterConnection) {
+// The order of replies is the reply queue's (reply_queue_test.cc).
+TEST_F(ListenerTest, AReplyNeverGoesToALaterConnection) {
   start(/*holdReplies=*/true);
   int gone = connectTo(path_);
   ASSERT_TRUE(sendMessage(gone, kRenew));
@@ -145,70 +181,14 @@ TEST_F(ListenerTest, RepliesGoOutInRequestOrderAndNeverToALaterConnection) {
 
   // Likely to get the same descriptor number in the service as `gone`.
   int fd = connectTo(path_);
-  ASSERT_TRUE(sendMessage(fd, kRenew));
   // Any thread of the verified process may send.
-  std::thread other([&] { sendMessage(fd, kRelease); });
-  other.join();
-  ASSERT_TRUE(waitUntil([&] { return held() == 3; }));
-  held_[2](true);
+  std::thread([&] { sendMessage(fd, kRelease); }).join();
+  ASSERT_TRUE(waitUntil([&] { return held() == 2; }));
   held_[0](true);  // for the connection that is gone: dropped
   held_[1](false);
   EXPECT_EQ(receive(fd), kNo);
-  EXPECT_EQ(receive(fd), kYes);
   EXPECT_EQ(invalidated_, 1);
   close(fd);
-}
-
-TEST_F(ListenerTest, AcceptingResumesAfterRunningOutOfDescriptors) {
-  start(/*holdReplies=*/false);
-  int chatty = connectTo(path_);
-  ASSERT_EQ(call(chatty, kRenew), kYes);
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-
-  // Use up every descriptor number below a lowered limit.
-  struct rlimit saved;
-  getrlimit(RLIMIT_NOFILE, &saved);
-  std::vector<int> filler = {fcntl(chatty, F_DUPFD, 0)};
-  struct rlimit lowered = saved;
-  lowered.rlim_cur = static_cast<rlim_t>(filler[0]) + 1;
-  setrlimit(RLIMIT_NOFILE, &lowered);
-  for (int fd; (fd = dup(chatty)) >= 0;) filler.push_back(fd);
-
-  // Clients in another process connect while the service cannot accept.
-  pid_t child = fork();
-  if (child == 0) {
-    setrlimit(RLIMIT_NOFILE, &saved);
-    std::vector<int> clients;
-    for (int i = 0; i < 3; ++i) {
-      clients.push_back(connectTo(path_));
-      if (!sendMessage(clients.back(), kRenew)) _exit(2);
-    }
-    if (write(ready[1], "x", 1) != 1) _exit(3);
-    for (int fd : clients) {
-      if (receive(fd) != kYes) _exit(1);
-    }
-    _exit(0);
-  }
-  char byte;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);
-  // Keep the service busy throughout: the pause must end on time anyway.
-  auto busyUntil = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-  bool served = true;
-  while (served && std::chrono::steady_clock::now() < busyUntil) {
-    served = call(chatty, kRenew) == kYes;
-  }
-  for (int fd : filler) close(fd);
-  setrlimit(RLIMIT_NOFILE, &saved);
-  EXPECT_TRUE(served);
-  int status = -1;
-  while (waitpid(child, &status, WNOHANG) == 0) {
-    ASSERT_EQ(call(chatty, kRenew), kYes);
-  }
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  close(ready[0]);
-  close(ready[1]);
-  close(chatty);
 }
 
 TEST_F(ListenerTest, OneUsersConnectionsAreCapped) {
@@ -230,39 +210,44 @@ TEST_F(ListenerTest, OneUsersConnectionsAreCapped) {
   for (int fd : served) close(fd);
 }
 
+TEST_F(ListenerTest, AcceptingResumesAfterRunningOutOfDescriptors) {
+  start(/*holdReplies=*/false);
+  int chatty = connectTo(path_);
+  ASSERT_EQ(call(chatty, kRenew), kYes);
+  // Use up every descriptor number below a lowered limit, then let clients
+  // connect while the service cannot accept.
+  std::vector<int> filler = {fcntl(chatty, F_DUPFD, 0)};
+  struct rlimit lowered = saved_;
+  lowered.rlim_cur = static_cast<rlim_t>(filler[0]) + 1;
+  setrlimit(RLIMIT_NOFILE, &lowered);
+  for (int fd; (fd = dup(chatty)) >= 0;) filler.push_back(fd);
+  spawnClients(3);
+  ASSERT_TRUE(clientsReady());
+  // Keep the service busy throughout: the pause must end on time anyway.
+  auto busyUntil = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  bool busy = true;
+  while (busy && std::chrono::steady_clock::now() < busyUntil) {
+    busy = call(chatty, kRenew) == kYes;
+  }
+  for (int fd : filler) close(fd);
+  EXPECT_TRUE(busy);
+  EXPECT_TRUE(served([&] { busy = busy && call(chatty, kRenew) == kYes; }));
+  EXPECT_TRUE(busy);
+  close(chatty);
+}
+
 TEST_F(ListenerTest, LeavesTheReserveToTheRestOfTheProcess) {
   start(/*holdReplies=*/false);
-  int ready[2];
-  int go[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(go), 0);
   // Room for three connections besides the reserve; a client process
   // offers more, each with a request waiting.
-  struct rlimit saved;
-  getrlimit(RLIMIT_NOFILE, &saved);
   struct stat openDescriptors;
   ASSERT_EQ(stat("/proc/self/fd", &openDescriptors), 0);
-  struct rlimit lowered = saved;
+  struct rlimit lowered = saved_;
   lowered.rlim_cur = static_cast<rlim_t>(openDescriptors.st_size) +
                      kReservedDescriptors + 4 + 2 * 3;
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
-  pid_t child = fork();
-  if (child == 0) {
-    setrlimit(RLIMIT_NOFILE, &saved);
-    std::vector<int> clients;
-    for (size_t i = 0; i < kMaxConnectionsPerUser; ++i) {
-      clients.push_back(connectTo(path_));
-      if (!sendMessage(clients.back(), kRenew)) _exit(2);
-    }
-    char byte;
-    if (write(ready[1], "x", 1) != 1 || read(go[0], &byte, 1) != 1) _exit(3);
-    for (int fd : clients) {
-      if (receive(fd) != kYes) _exit(1);
-    }
-    _exit(0);
-  }
-  char byte;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  spawnClients(kMaxConnectionsPerUser);
+  ASSERT_TRUE(clientsReady());
   // What the lease queue needs at once to run the tool and write its state
   // file stays to be had while the service takes what it may.
   auto until =
@@ -271,20 +256,15 @@ TEST_F(ListenerTest, LeavesTheReserveToTheRestOfTheProcess) {
   while (reserved && std::chrono::steady_clock::now() < until) {
     std::vector<int> taken;
     for (rlim_t i = 0; i < kReservedDescriptors; ++i) {
-      int fd = dup(ready[0]);
+      int fd = dup(ready_[0]);
       if (fd < 0) reserved = false;
       if (fd >= 0) taken.push_back(fd);
     }
     for (int fd : taken) close(fd);
   }
-  setrlimit(RLIMIT_NOFILE, &saved);
   EXPECT_TRUE(reserved);
   // With room again, the waiting connections are served.
-  ASSERT_EQ(write(go[1], "x", 1), 1);
-  int status = -1;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  for (int fd : {ready[0], ready[1], go[0], go[1]}) close(fd);
+  EXPECT_TRUE(served());
 }
 
 }  // namespace

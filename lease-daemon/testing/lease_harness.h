@@ -1,11 +1,17 @@
-// A controller on fakes: a sleep setting whose reads and writes can fail, a
-// clock the test moves, failures injected into the state-file steps, and
-// the state file in a fresh directory. The controller's timer is a day
-// away, so only work the test waits for touches the fakes; they need no
-// lock. Tests only.
+// The lease daemon's test harness.
+//
+// LeaseHarness: a controller on fakes: a sleep setting whose reads and
+// writes can fail, a clock the test moves, failures injected into the
+// state-file steps, and the state file in a fresh directory. The
+// controller's timer is a day away, so only work the test waits for touches
+// the fakes; they need no lock.
+//
+// PmsetStandIn: the power-management tool's stand-in script
+// (pmset-stand-in.sh, shared with the root suite and the package test) run
+// as a real child process, with its setting, log and flags in a directory.
 
-#ifndef VESK_LEASE_DAEMON_LEASE_FAKES_H_
-#define VESK_LEASE_DAEMON_LEASE_FAKES_H_
+#ifndef VESK_LEASE_DAEMON_TESTING_LEASE_HARNESS_H_
+#define VESK_LEASE_DAEMON_TESTING_LEASE_HARNESS_H_
 
 #include <chrono>
 #include <future>
@@ -15,8 +21,8 @@
 #include <vector>
 
 #include "lease_state_file.h"
-#include "lease_test_support.h"
 #include "security_helper.h"
+#include "temp_dir.h"
 
 namespace vesk {
 namespace testing {
@@ -41,6 +47,23 @@ struct FakeSystem {
   }
 };
 
+class PmsetStandIn {
+ public:
+  // An executable `dir`/pmset that runs the stand-in on `dir`, setting 0.
+  explicit PmsetStandIn(const std::string& dir);
+  const std::string& path() const { return path_; }
+  // Makes the stand-in behave as the flag file `name` says.
+  void setFlag(const std::string& name) const;
+  // The arguments of each run, joined by spaces.
+  std::vector<std::string> runs() const;
+  // Whether any run found descriptor `fd` open.
+  bool sawDescriptor(int fd) const;
+
+ private:
+  std::string dir_;
+  std::string path_;
+};
+
 }  // namespace testing
 
 // The harness, under the name SecurityHelper grants access to its private
@@ -51,7 +74,6 @@ class SecurityHelperTestPeer {
     std::shared_ptr<Connection> owner;
     double deadline = 0.0;
     std::optional<int64_t> original;
-    bool operator==(const Snapshot&) const = default;
   };
 
   explicit SecurityHelperTestPeer(const std::string& dirBase = "")
@@ -126,4 +148,4 @@ using LeaseHarness = SecurityHelperTestPeer;
 
 }  // namespace vesk
 
-#endif  // VESK_LEASE_DAEMON_LEASE_FAKES_H_
+#endif  // VESK_LEASE_DAEMON_TESTING_LEASE_HARNESS_H_

@@ -1,20 +1,17 @@
 // The accept decision and the endpoint of an accepted connection, with a
 // stand-in connection and the real lease controller on fake settings.
 
-#include <unistd.h>
+#include "listener_delegate.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <filesystem>
 #include <future>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "listener_delegate.h"
-#include "security_helper.h"
+#include "lease_harness.h"
 
 namespace vesk {
 namespace {
@@ -87,40 +84,16 @@ TEST(VerifyClientTest, ChecksInOrderAndStopsAtTheFirstFailure) {
   }
 }
 
-// The controller on fake sleep-setting functions and a private state file.
+// The controller of the lease harness, on its fake setting. A connection
+// that holds the lease holds the controller through its endpoint: tests end
+// with the lease released.
 class DelegateTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vesk-delegate-XXXXXX";
-    dir_ = mkdtemp(pattern);
-    helper_ =
-        SecurityHelper::create((dir_ / "state.plist").string(),
-                               [this]() -> std::optional<int64_t> {
-                                 ++reads_;
-                                 return setting_.load();
-                               },
-                               [this](int64_t value) {
-                                 setting_ = value;
-                                 return true;
-                               },
-                               [] { return SecurityHelper::systemUptime(); });
-  }
-
-  void TearDown() override {
-    // An endpoint holds the controller; the service drops it at
-    // invalidation, the test here.
-    for (const std::weak_ptr<FakeConnection>& weak : connections_) {
-      if (auto connection = weak.lock()) connection->exported.reset();
-    }
-    if (helper_) helper_->queue().sync([] {});
-    helper_.reset();
-    std::filesystem::remove_all(dir_);
-  }
+  void SetUp() override { lease_.start(); }
 
   std::shared_ptr<FakeConnection> acceptedConnection() {
     auto connection = std::make_shared<FakeConnection>();
-    setUpAcceptedConnection(helper_, connection);
-    connections_.push_back(connection);
+    setUpAcceptedConnection(lease_.helper, connection);
     return connection;
   }
 
@@ -132,11 +105,7 @@ class DelegateTest : public ::testing::Test {
     return answer.get_future().get();
   }
 
-  std::filesystem::path dir_;
-  std::atomic<int64_t> setting_{0};
-  std::atomic<int> reads_{0};
-  std::shared_ptr<SecurityHelper> helper_;
-  std::vector<std::weak_ptr<FakeConnection>> connections_;
+  testing::LeaseHarness lease_;
 };
 
 TEST_F(DelegateTest, EndpointForwardsRenewAndReleaseWithItsConnection) {
@@ -146,30 +115,30 @@ TEST_F(DelegateTest, EndpointForwardsRenewAndReleaseWithItsConnection) {
             (std::vector<std::string>{"setExportedObject",
                                       "setInvalidationHandler", "resume"}));
   EXPECT_TRUE(call(*first->exported, true));
-  EXPECT_EQ(setting_, 1);
+  EXPECT_EQ(lease_.system->setting, 1);
   EXPECT_FALSE(call(*second->exported, true));  // the lease is the first's
   EXPECT_TRUE(call(*first->exported, false));
-  EXPECT_EQ(setting_, 0);
+  EXPECT_EQ(lease_.system->setting, 0);
   EXPECT_TRUE(call(*second->exported, true));
+  EXPECT_TRUE(call(*second->exported, false));
 }
 
 TEST_F(DelegateTest, EndpointOfAFreedConnectionAnswersNoWithoutTheController) {
   auto connection = acceptedConnection();
   std::shared_ptr<BreakSecurityHelperProtocol> endpoint = connection->exported;
   connection.reset();
-  helper_->queue().sync([] {});
-  int readsBefore = reads_;
+  int readsBefore = lease_.system->reads;
   EXPECT_FALSE(call(*endpoint, true));
   EXPECT_FALSE(call(*endpoint, false));
-  helper_->queue().sync([] {});
-  EXPECT_EQ(reads_, readsBefore);
+  lease_.helper->queue().sync([] {});
+  EXPECT_EQ(lease_.system->reads, readsBefore);
 }
 
 TEST_F(DelegateTest, InvalidationHandlerOutlivingTheControllerDoesNothing) {
   auto connection = acceptedConnection();
   std::function<void()> handler = connection->invalidationHandler;
   connection->exported.reset();
-  helper_.reset();
+  lease_.helper.reset();
   handler();
 }
 

@@ -1,4 +1,4 @@
-#include "lease_test_support.h"
+#include "temp_dir.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -75,37 +75,5 @@ std::optional<std::string> runCommand(const std::string& command) {
   }
   return output;
 }
-
-FakePmset::FakePmset(const std::string& dir)
-    : dir_(dir), path_(dir + "/pmset") {
-  writeFile(dir_ + "/setting", "0");
-  writeScript(path_, "d=" + shellQuote(dir_) + R"SH(
-printf '%s\n' "$*" >> "$d/calls"
-[ -e /proc/$$/fd/47 ] && : > "$d/fd47"
-case "$1" in
--g) printf 'System-wide power settings:\n SleepDisabled\t\t%s\n' "$(cat "$d/setting")";;
--a) [ -e "$d/reject" ] && exit 1
-  [ -e "$d/ignore" ] || printf '%s' "$3" > "$d/setting"
-  echo 'Warning: this is a stand-in'; echo 'stand-in' >&2;;
-*) exit 64;;
-esac)SH");
-}
-
-std::string FakePmset::setting() const {
-  return readFile(dir_ + "/setting").value_or("");
-}
-
-void FakePmset::setFlag(const std::string& name) const {
-  writeFile(dir_ + "/" + name, "");
-}
-
-std::vector<std::string> FakePmset::calls() const {
-  std::vector<std::string> result;
-  std::istringstream in(readFile(dir_ + "/calls").value_or(""));
-  for (std::string line; std::getline(in, line);) result.push_back(line);
-  return result;
-}
-
-bool FakePmset::sawDescriptor47() const { return fileExists(dir_ + "/fd47"); }
 
 }  // namespace vesk::testing

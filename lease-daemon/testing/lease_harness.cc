@@ -1,0 +1,35 @@
+#include "lease_harness.h"
+
+#include <sstream>
+
+namespace vesk::testing {
+
+PmsetStandIn::PmsetStandIn(const std::string& dir)
+    : dir_(dir), path_(dir + "/pmset") {
+  writeFile(dir_ + "/value", "0\n");
+  // The stand-in takes its folder from the environment; this launcher gives
+  // it one without touching the test process's own environment.
+  writeScript(path_, "PMSET_STAND_IN_DIR=" + shellQuote(dir_) +
+                         " exec /bin/sh " + shellQuote(VESK_PMSET_STAND_IN) +
+                         " \"$@\"");
+}
+
+void PmsetStandIn::setFlag(const std::string& name) const {
+  writeFile(dir_ + "/" + name, "");
+}
+
+std::vector<std::string> PmsetStandIn::runs() const {
+  std::vector<std::string> result;
+  std::istringstream in(readFile(dir_ + "/runs").value_or(""));
+  for (std::string line; std::getline(in, line);) result.push_back(line);
+  return result;
+}
+
+bool PmsetStandIn::sawDescriptor(int fd) const {
+  // "ls -l" of /proc/PID/fd: one "... FD -> TARGET" line per descriptor.
+  std::string needle = " ";
+  needle.append(std::to_string(fd)).append(" -> ");
+  return readFile(dir_ + "/fds").value_or("").find(needle) != std::string::npos;
+}
+
+}  // namespace vesk::testing
