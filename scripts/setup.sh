@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   python3 attr util-linux mount procps
-  dpkg-dev file systemd
+  dpkg-dev file systemd lintian
   man-db groff-base
 )
 
