@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """Checks the service definitions the builds ship for the daemon: the
-launchd job of the Apple build and the systemd unit of the Linux build.
+launchd jobs of the Apple build (the /Library/LaunchDaemons job, and the
+app bundle's job in bundle/ beside it) and the systemd unit of the Linux
+build.
 
 Usage: launchd_plist_test.py PATH_TO_PLIST PATH_TO_SERVICE_UNIT
 """
+import os
 import plistlib
 import sys
 import unittest
@@ -13,9 +16,18 @@ UNIT = None
 SERVICE = "com.vesk.Vesk.break-security"
 
 
-def load_job():
-    with open(PLIST, "rb") as f:
+def load_job(path=None):
+    with open(path or PLIST, "rb") as f:
         return plistlib.load(f)
+
+
+def bundle_job_path():
+    return os.path.join(os.path.dirname(PLIST), "bundle",
+                        os.path.basename(PLIST))
+
+
+def all_jobs():
+    return {"LaunchDaemons": load_job(), "bundle": load_job(bundle_job_path())}
 
 
 def service_settings():
@@ -44,6 +56,26 @@ class LaunchdJob(unittest.TestCase):
         [program] = job["ProgramArguments"]
         self.assertTrue(program.startswith("/Library/PrivilegedHelperTools/"))
 
+    def test_bundle_job_runs_the_helper_from_the_app_bundle(self):
+        # SMAppService takes the program relative to the bundle; a job
+        # that also named an absolute program would not follow the app.
+        job = load_job(bundle_job_path())
+        self.assertEqual(job["BundleProgram"],
+                         "Contents/MacOS/VeskBreakSecurityHelper")
+        self.assertNotIn("Program", job)
+        self.assertNotIn("ProgramArguments", job)
+
+    def test_every_job_serves_the_same_name_and_restarts(self):
+        # Each start puts back a setting that an earlier run left in
+        # force, so the job starts at load and again after a crash.
+        for where, job in all_jobs().items():
+            with self.subTest(job=where):
+                self.assertEqual(job["Label"], SERVICE)
+                self.assertEqual(job["MachServices"], {SERVICE: True})
+                self.assertIs(job["RunAtLoad"], True)
+                self.assertEqual(job.get("KeepAlive"),
+                                 {"SuccessfulExit": False})
+
 
 class StoppedDaemonLeavesNoChild(unittest.TestCase):
     """A power-management tool left running by a killed daemon could write
@@ -51,7 +83,9 @@ class StoppedDaemonLeavesNoChild(unittest.TestCase):
     service manager must end the daemon's whole group with it."""
 
     def test_launchd_kills_the_job_s_process_group(self):
-        self.assertIs(load_job().get("AbandonProcessGroup", False), False)
+        for where, job in all_jobs().items():
+            with self.subTest(job=where):
+                self.assertIs(job.get("AbandonProcessGroup", False), False)
 
     def test_systemd_kills_the_whole_control_group(self):
         settings = dict(service_settings())
