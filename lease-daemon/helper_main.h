@@ -12,9 +12,11 @@ struct HelperMain {
   // with its real defaults (start-up recovery done and the lease timer
   // running when it returns), then the listener with the controller as its
   // delegate, resumes it and waits on the calling (main) thread, which must
-  // be the process's only thread, for SIGTERM or SIGINT. Then it relinquishes
-  // the lease (any captured value written back) and ends the process with
-  // status 0; it never returns. Writes nothing on any path.
+  // be the process's only thread, for SIGTERM or SIGINT (on Apple platforms
+  // the main thread runs its run loop, which also serves the stop request).
+  // Then it relinquishes the lease (any captured value written back) and
+  // ends the process with status 0; it never returns. Writes nothing on any
+  // path.
   static void main();
 };
 

@@ -3,22 +3,13 @@
 #include <CoreFoundation/CoreFoundation.h>
 
 #include <cstddef>
-#include <memory>
-#include <type_traits>
 
+#include "cf_holder-apple.h"
 #include "lease_state_file.h"
 
 namespace vesk {
 
 namespace {
-
-// Owns the one reference that a CoreFoundation Create or Copy function hands
-// over.
-struct CFReleaser {
-  void operator()(CFTypeRef object) const { CFRelease(object); }
-};
-template <typename Ref>
-using CFOwned = std::unique_ptr<std::remove_pointer_t<Ref>, CFReleaser>;
 
 CFStringRef sleepDisabledKey() { return CFSTR("SleepDisabled"); }
 
@@ -47,16 +38,16 @@ bool allValuesAreIntegers(CFDictionaryRef dict) {
 }  // namespace
 
 std::optional<std::string> encodeLeaseState(int64_t value) {
-  CFOwned<CFNumberRef> number(
+  CFHolder<CFNumberRef> number(
       CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt64Type, &value));
   if (!number) return std::nullopt;
   const void* keys[] = {sleepDisabledKey()};
   const void* values[] = {number.get()};
-  CFOwned<CFDictionaryRef> dict(CFDictionaryCreate(
+  CFHolder<CFDictionaryRef> dict(CFDictionaryCreate(
       kCFAllocatorDefault, keys, values, 1, &kCFTypeDictionaryKeyCallBacks,
       &kCFTypeDictionaryValueCallBacks));
   if (!dict) return std::nullopt;
-  CFOwned<CFDataRef> data(
+  CFHolder<CFDataRef> data(
       CFPropertyListCreateData(kCFAllocatorDefault, dict.get(),
                                kCFPropertyListBinaryFormat_v1_0, 0, nullptr));
   if (!data) return std::nullopt;
@@ -73,12 +64,12 @@ std::optional<int64_t> decodeLeaseState(std::string_view bytes) {
   if (bytes.empty() || bytes.size() > (std::size_t{1} << 30)) {
     return std::nullopt;
   }
-  CFOwned<CFDataRef> data(CFDataCreate(
+  CFHolder<CFDataRef> data(CFDataCreate(
       kCFAllocatorDefault, reinterpret_cast<const UInt8*>(bytes.data()),
       static_cast<CFIndex>(bytes.size())));
   if (!data) return std::nullopt;
   CFPropertyListFormat format = kCFPropertyListOpenStepFormat;
-  CFOwned<CFPropertyListRef> root(
+  CFHolder<CFPropertyListRef> root(
       CFPropertyListCreateWithData(kCFAllocatorDefault, data.get(),
                                    kCFPropertyListImmutable, &format, nullptr));
   if (!root) return std::nullopt;

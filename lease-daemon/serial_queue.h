@@ -1,27 +1,29 @@
 // SerialQueue: the least of a serial dispatch queue that the daemon needs.
 //
-// One worker thread runs submitted work items one at a time in submission
-// order. async() never blocks; sync() blocks the caller until the item has
-// run (calling sync() from the queue's own thread would deadlock and is a
-// programming error). isCurrent() tells whether the caller runs on the queue.
+// Submitted work items run one at a time in submission order, never two at
+// once (on one worker thread, or on GCD's threads on macOS). async() never
+// blocks; sync() blocks the caller until the item has run (calling sync()
+// from the queue itself would deadlock and is a programming error).
+// isCurrent() tells whether the caller runs on the queue.
 //
-// A queue also runs repeating timers (schedule()): the worker itself waits
-// for the next tick, so a timer needs no thread of its own. A tick runs on
-// the queue like any work item and waits its turn like one: first come,
-// first served, a tick that falls due joins the line behind the work queued
-// before that moment, so a slow tick never starves work queued meanwhile.
+// A queue also runs repeating timers (schedule()), with no thread of their
+// own. A tick runs on the queue like any work item and waits its turn like
+// one: first come, first served, a tick that falls due joins the line behind
+// the work queued before that moment, so a slow tick never starves work
+// queued meanwhile.
 // Ticks that fall due while one of the same timer is waiting or running are
 // not run one by one: they make a single tick, and the next keeps the
 // original cadence (start + k * period).
 //
-// Destroying the queue lets the worker finish the items already queued and
-// then stop; timers do not keep it running. The destructor waits for that
-// unless it runs on the worker itself (the last owner of an object that owns
-// the queue may be released by one of its items), in which case the worker
-// finishes on its own after the current item.
+// Destroying the queue lets the items already queued finish and then stops;
+// timers do not keep it running. The destructor waits for those items
+// unless it runs on the queue itself (the last owner of an object that owns
+// the queue may be released by one of its items), in which case they run on
+// their own after the current item.
 //
-// The label names the queue where the platform shows queue names; the
-// thread-based queue (serial_queue.cc) does not keep it.
+// The label names the queue where the platform shows queue names (the GCD
+// queue of serial_queue-apple.cc); the thread-based queue (serial_queue.cc)
+// does not keep it.
 
 #ifndef VESK_LEASE_DAEMON_SERIAL_QUEUE_H_
 #define VESK_LEASE_DAEMON_SERIAL_QUEUE_H_

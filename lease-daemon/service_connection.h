@@ -1,17 +1,19 @@
 // ServiceConnection: a client connection as the service layer offers it to
 // the listener's delegate, in place of an XPC connection.
 //
-// The platform's service (listener-linux.cc on Linux) derives from this
-// class. The delegate, called on the service's own thread, reads the peer
-// facts, has the peer's code checked, and either returns false (refusal: the
-// service then closes the connection without reading from it) or sets the
-// exported object and the invalidation handler, calls resume() and returns
-// true. Identity is object identity (see connection.h).
+// The platform's service (listener-linux.cc on Linux, listener-apple.mm
+// on Apple platforms) derives from this class. The delegate, called on the
+// service's own thread, reads the peer facts, has the peer's code checked,
+// and either returns false (refusal: the service then closes the connection
+// without reading from it) or sets the exported object and the invalidation
+// handler, calls resume() and returns true. Identity is object identity
+// (see connection.h).
 //
 // Threading: every method is called on the service thread, during the
 // delegate call. The invalidation handler is later run exactly once on the
 // service thread, after the connection's socket and process handle have been
-// closed.
+// closed. (On Apple platforms the methods run on the XPC listener's queue,
+// and the handler on the XPC connection's queue once it is invalidated.)
 
 #ifndef VESK_LEASE_DAEMON_SERVICE_CONNECTION_H_
 #define VESK_LEASE_DAEMON_SERVICE_CONNECTION_H_

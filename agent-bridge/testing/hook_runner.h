@@ -6,11 +6,13 @@
 #define VESK_AGENT_BRIDGE_TESTING_HOOK_RUNNER_H_
 
 #include <grp.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sched.h>
+#include <sys/mount.h>
+#endif
 
 #include <optional>
 #include <string>
@@ -21,13 +23,35 @@ namespace vesk::testing {
 // Who runs the hook: HOME set to `home` as its whole environment, or an
 // empty environment when there is none; the test's own user when `uid` is
 // 0, else `uid` with the file `passwd` mounted over the password file (in a
-// mount namespace of the child's own); under the file-creation mask `umask`.
+// mount namespace of the child's own; Linux only, see kCanRunAsOtherUsers);
+// under the file-creation mask `umask`.
 struct HookAccount {
   std::optional<std::string> home;
   uid_t uid = 0;
   std::string passwd;
   mode_t umask = 022;
 };
+
+// Whether a run may take on another account: that needs a mount namespace
+// for the password file, which only Linux has.
+#if defined(__linux__)
+inline constexpr bool kCanRunAsOtherUsers = true;
+#else
+inline constexpr bool kCanRunAsOtherUsers = false;
+#endif
+
+// Mounts `passwd` over the password file in a mount namespace of the
+// calling process's own; false where that cannot be done.
+inline bool usePasswordFile(const std::string& passwd) {
+#if defined(__linux__)
+  return unshare(CLONE_NEWNS) == 0 &&
+         mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+         mount(passwd.c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) == 0;
+#else
+  (void)passwd;
+  return false;
+#endif
+}
 
 // Starts the hook with `args`, standard input `in`, standard output and
 // error `out`, at most `fileSizeLimit` bytes per file it writes and,
@@ -50,12 +74,8 @@ inline pid_t startHook(const HookAccount& account,
   dup2(out, 1);
   dup2(out, 2);
   if (account.uid != 0 &&
-      (unshare(CLONE_NEWNS) != 0 ||
-       mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-       mount(account.passwd.c_str(), "/etc/passwd", nullptr, MS_BIND,
-             nullptr) != 0 ||
-       setgroups(0, nullptr) != 0 || setgid(account.uid) != 0 ||
-       setuid(account.uid) != 0))
+      (!usePasswordFile(account.passwd) || setgroups(0, nullptr) != 0 ||
+       setgid(account.uid) != 0 || setuid(account.uid) != 0))
     _exit(126);
   umask(account.umask);
   const rlimit limit{fileSizeLimit, fileSizeLimit};

@@ -26,10 +26,16 @@ std::vector<std::string> PmsetStandIn::runs() const {
 }
 
 bool PmsetStandIn::sawDescriptor(int fd) const {
-  // "ls -l" of /proc/PID/fd: one "... FD -> TARGET" line per descriptor.
-  std::string needle = " ";
-  needle.append(std::to_string(fd)).append(" -> ");
-  return readFile(dir_ + "/fds").value_or("").find(needle) != std::string::npos;
+  // "ls -l" of /proc/PID/fd: one "... FD -> TARGET" line per descriptor;
+  // where there is no /proc (macOS), "ls" of /dev/fd: one "FD" line each.
+  std::string number = std::to_string(fd);
+  std::istringstream in(readFile(dir_ + "/fds").value_or(""));
+  for (std::string line; std::getline(in, line);) {
+    if (line == number || line.find(" " + number + " -> ") != line.npos) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace vesk::testing

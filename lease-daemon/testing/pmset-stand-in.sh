@@ -15,7 +15,9 @@ dir=${PMSET_STAND_IN_DIR:-}
 if [ -n "$dir" ]; then
   state=$dir/value
   printf '%s\n' "$*" >>"$dir/runs"
-  ls -l "/proc/$$/fd/" >>"$dir/fds" 2>/dev/null
+  # Linux lists each descriptor with its target; macOS has no /proc, and
+  # its /dev/fd lists the names of the descriptors ls inherited.
+  ls -l "/proc/$$/fd/" >>"$dir/fds" 2>/dev/null || ls /dev/fd/ >>"$dir/fds"
   [ -e "$dir/slow" ] && sleep 1.2
 else
   state=/var/db/pmset-stand-in.SleepDisabled

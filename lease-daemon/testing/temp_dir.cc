@@ -62,7 +62,14 @@ std::string shellQuote(const std::string& text) {
 }
 
 std::optional<std::string> runCommand(const std::string& command) {
+#if defined(__APPLE__)
+  // macOS's popen takes no "e" (EINVAL). Its pipe is then inheritable, but
+  // later popen children close it and the daemon's children, started with
+  // POSIX_SPAWN_CLOEXEC_DEFAULT, get only the descriptors named for them.
+  FILE* pipe = popen(command.c_str(), "r");
+#else
   FILE* pipe = popen(command.c_str(), "re");
+#endif
   if (pipe == nullptr) return std::nullopt;
   std::string output;
   char buffer[4096];

@@ -26,12 +26,14 @@
 #include <poll.h>
 #include <pthread.h>
 #include <pwd.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mount.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -112,6 +114,12 @@ const char* getprogname(void);
 #undef SYS_close_range
 #undef SYS_gettid
 #undef P_PIDFD
+#undef CLONE_NEWNS
+#undef CLONE_NEWUSER
+#undef CLONE_NEWPID
+#undef MS_BIND
+#undef MS_REC
+#undef MS_PRIVATE
 
 #pragma GCC poison SOCK_CLOEXEC SOCK_NONBLOCK MSG_NOSIGNAL MSG_CMSG_CLOEXEC
 #pragma GCC poison SO_PEERCRED SO_PEERPIDFD SO_PASSCRED SCM_CREDENTIALS ucred
@@ -122,6 +130,9 @@ const char* getprogname(void);
 #pragma GCC poison SYS_pidfd_open SYS_pidfd_send_signal SYS_pidfd_getfd
 #pragma GCC poison SYS_getrandom SYS_close_range SYS_gettid P_PIDFD
 #pragma GCC poison pidfd_open pidfd_send_signal pidfd_getfd
+// Namespaces and bind mounts (macOS's mount() takes other arguments).
+#pragma GCC poison unshare setns CLONE_NEWNS CLONE_NEWUSER CLONE_NEWPID
+#pragma GCC poison MS_BIND MS_REC MS_PRIVATE
 #pragma GCC poison pipe2 dup3 accept4 close_range closefrom
 #pragma GCC poison eventfd eventfd_read eventfd_write
 #pragma GCC poison epoll_create epoll_create1 epoll_ctl epoll_wait epoll_pwait

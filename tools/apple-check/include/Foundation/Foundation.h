@@ -19,6 +19,9 @@
 #define NS_DESIGNATED_INITIALIZER __attribute__((objc_designated_initializer))
 #define NS_UNAVAILABLE __attribute__((unavailable))
 #define NS_RETURNS_INNER_POINTER __attribute__((objc_returns_inner_pointer))
+// NSObjCRuntime.h: ARC keeps the object until the end of the variable's
+// scope, not only until its last use.
+#define NS_VALID_UNTIL_END_OF_SCOPE __attribute__((objc_precise_lifetime))
 #define NS_ASSUME_NONNULL_BEGIN _Pragma("clang assume_nonnull begin")
 #define NS_ASSUME_NONNULL_END _Pragma("clang assume_nonnull end")
 #define NS_SWIFT_NAME(name)
