@@ -82,12 +82,10 @@ def inside(build):
     options.client = os.path.join(build, "bin", "vesk-lease-client")
     options.sanitized = False
     box = root_test.Sandbox(options)
-    # The tool double without its descriptor log, which costs a child of
-    # its own.
-    with open("/usr/bin/pmset", "w") as f:
-        f.write("".join(line for line in
-                        root_test.FAKE_PMSET.splitlines(keepends=True)
-                        if "/fd/" not in line))
+    # The stand-in in its plain mode: no run and descriptor logs, which cost
+    # a child of their own on every run. The daemon inherits the
+    # environment, and with it the stand-in's mode.
+    os.environ.pop("PMSET_STAND_IN_DIR", None)
     box.start()
     idle_rss = box.daemon_rss_kb()
 

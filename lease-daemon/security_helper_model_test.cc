@@ -63,47 +63,33 @@ class Sequence {
   // table's business (security_helper_test.cc), the invariants are checked
   // here.
   void step() {
-    Snapshot before = h_.snapshot();
-    switch (pick(10)) {
-      case 0:
-      case 1:
-      case 2:
-        h_.renew(someConnection());
-        checkInvariants("renew");
-        break;
-      case 3:
-      case 4:
-        h_.release(someConnection());
-        checkInvariants("release");
-        break;
-      case 5:
-        h_.invalidate(chance(0.2) ? nullptr : someConnection());
-        checkInvariants("invalidate");
-        break;
-      case 6:
+    static const char* const kNames[] = {
+        "renew",      "renew", "renew", "release", "release",
+        "invalidate", "jump",  "tick",  "faults",  "outside change"};
+    const int op = pick(10);
+    if (op < 3) {
+      h_.renew(someConnection());
+    } else if (op < 5) {
+      h_.release(someConnection());
+    } else if (op == 5) {
+      h_.invalidate(chance(0.2) ? nullptr : someConnection());
+    } else if (op < 8) {
+      if (op == 6) {
         h_.system->now +=
             std::uniform_real_distribution<double>(0, 12)(random_);
-        [[fallthrough]];
-      case 7:
-        h_.tick();
-        checkInvariants("tick");
-        break;
-      case 8:
-        changeFaults();
-        break;
-      case 9:
-        // The world outside: the user changes the setting, or, rarely,
-        // something deletes the state file.
-        if (chance(0.05)) {
-          if (::unlink(h_.statePath.c_str()) == 0 && before.original) {
-            fileRemoved_ = true;
-          }
-        } else {
-          h_.system->setting = coin(0.5);
-        }
-        checkInvariants("outside change");
-        break;
+      }
+      h_.tick();
+    } else if (op == 8) {
+      changeFaults();
+    } else if (chance(0.05)) {
+      // The world outside: rarely something deletes the state file, more
+      // often the user changes the setting.
+      const bool captured = h_.snapshot().original.has_value();
+      if (::unlink(h_.statePath.c_str()) == 0 && captured) fileRemoved_ = true;
+    } else {
+      h_.system->setting = coin(0.5);
     }
+    checkInvariants(kNames[op]);
   }
 
   void changeFaults() {

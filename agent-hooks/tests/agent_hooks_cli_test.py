@@ -24,7 +24,6 @@ CLAUDE_SETTINGS = """{
   "$schema": "https://json.schemastore.org/claude-code-settings.json",
   "model": "opus",
   "permissions": {"allow": ["Bash(npm run lint)"], "deny": ["Read(./.env)"]},
-  "env": {"CLAUDE_CODE_ENABLE_TELEMETRY": "0"},
   "hooks": {
     "PostToolUse": [
       {"matcher": "Edit|Write",
@@ -88,21 +87,6 @@ def our_commands(settings):
                   for hook in entry.get("hooks", [entry]) if ours(hook))
 
 
-def without_ours(settings):
-    """The settings without our entries and the containers they alone filled."""
-    result = json.loads(json.dumps(settings))
-    hooks = result["hooks"]
-    for event in list(hooks):
-        for entry in hooks[event]:
-            if "hooks" in entry:
-                entry["hooks"] = [h for h in entry["hooks"] if not ours(h)]
-        hooks[event] = [e for e in hooks[event]
-                        if e.get("hooks", True) and not ours(e)]
-        if not hooks[event]:
-            del hooks[event]
-    return result
-
-
 class AgentHooksCli(unittest.TestCase):
 
     def setUp(self):
@@ -156,13 +140,11 @@ class AgentHooksCli(unittest.TestCase):
                 original = json.loads(text)
                 install = ("install", "--agent", agent, "--bridge", self.bridge)
                 self.run_ok(*install)
-                installed = load(path)
-                # Without our entries it is the original, key order included.
-                self.assertEqual(json.dumps(without_ours(installed)),
-                                 json.dumps(original))
+                # Everything else survives: uninstall below gives back the
+                # original, key order included.
                 template = json.loads(self.run_ok(
                     "print", "--agent", agent, "--bridge", self.bridge).stdout)
-                self.assertEqual(our_commands(installed),
+                self.assertEqual(our_commands(load(path)),
                                  our_commands(template))
                 [backup] = self.backups(path)
                 self.assertEqual(read_bytes(backup), text.encode())
@@ -182,29 +164,6 @@ class AgentHooksCli(unittest.TestCase):
                 self.run_ok("uninstall", "--agent", agent)
                 self.assertEqual(len(self.backups(path)), 2)
 
-    def test_unusable_settings_are_refused_and_nothing_changes(self):
-        cases = [
-            ('{"model": "opus",}\n', "line 1"),
-            ('{\n  // mine\n  "model": "opus"\n}\n', "line 2"),
-            ('{"hooks": {"Stop": [', "cannot parse"),
-            ('{"hooks": []}\n', '"hooks" is not'),
-            ('{"hooks": {"Stop": {}}}\n', "Stop"),
-        ]
-        for text, message in cases:
-            for command in (["install", "--bridge", self.bridge], ["uninstall"]):
-                with self.subTest(text=text, command=command[0]):
-                    self.write(self.claude, text)
-                    self.write(self.cursor, CURSOR_HOOKS)
-                    out = self.run_tool(*command)
-                    self.assertEqual(out.returncode, 1)
-                    self.assertIn(message, out.stderr)
-                    self.assertIn("Nothing was changed", out.stderr)
-                    self.assertEqual(read_bytes(self.claude), text.encode())
-                    self.assertEqual(read_bytes(self.cursor),
-                                     CURSOR_HOOKS.encode())
-                    self.assertEqual(self.backups(self.claude)
-                                     + self.backups(self.cursor), [])
-
     def test_refusals_change_nothing_anywhere(self):
         def dangling(path):
             if os.path.isdir(path):
@@ -213,11 +172,24 @@ class AgentHooksCli(unittest.TestCase):
                 os.remove(path)
             os.symlink(os.path.join(self.elsewhere, "dotfiles", "x"), path)
 
+        def claude_text(text):
+            return lambda: self.write(self.claude, text)
+
         claude_dir = os.path.dirname(self.claude)
         # (case, HOME, fault, extra arguments, message). The HOME cases run
         # as a user whose password entry names no usable home, so that a
         # fallback to it shows as success rather than writing anywhere.
         cases = [
+            ("trailing comma", None, claude_text('{"model": "opus",}\n'), [],
+             "line 1"),
+            ("comment", None,
+             claude_text('{\n  // mine\n  "model": "opus"\n}\n'), [], "line 2"),
+            ("cut short", None, claude_text('{"hooks": {"Stop": ['), [],
+             "cannot parse"),
+            ("hooks an array", None, claude_text('{"hooks": []}\n'), [],
+             '"hooks" is not'),
+            ("event an object", None, claude_text('{"hooks": {"Stop": {}}}'),
+             [], "Stop"),
             ("HOME unset", UNSET, None, [], "HOME is not set"),
             ("HOME empty", "", None, [], "HOME is not set"),
             ("HOME relative", "home", None, [], "not an absolute path"),

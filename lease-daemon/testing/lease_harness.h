@@ -1,14 +1,8 @@
-// The lease daemon's test harness.
-//
-// LeaseHarness: a controller on fakes: a sleep setting whose reads and
-// writes can fail, a clock the test moves, failures injected into the
-// state-file steps, and the state file in a fresh directory. The
-// controller's timer is a day away, so only work the test waits for touches
-// the fakes; they need no lock.
-//
-// PmsetStandIn: the power-management tool's stand-in script
-// (pmset-stand-in.sh, shared with the root suite and the package test) run
-// as a real child process, with its setting, log and flags in a directory.
+// LeaseHarness: the lease controller on fakes (a sleep setting whose reads
+// and writes can fail, a clock the test moves, failing state-file steps),
+// its state file in a fresh directory. Its timer is a day away, so only work
+// the test waits for touches the fakes; they need no lock.
+// PmsetStandIn: pmset-stand-in.sh run as a real child process.
 
 #ifndef VESK_LEASE_DAEMON_TESTING_LEASE_HARNESS_H_
 #define VESK_LEASE_DAEMON_TESTING_LEASE_HARNESS_H_

@@ -1,14 +1,11 @@
 #!/usr/bin/env python3
 """End-to-end tests of VeskBreakSecurityHelper, run as root.
 
-Each scenario runs in its own private mount namespace (unshare --mount) in
-which /run and /var/db are fresh tmpfs mounts and /usr/bin/pmset is the
-power tool's stand-in (../testing/pmset-stand-in.sh) placed by an overlay
-mount, so nothing outside the test is touched.
-The daemon binary is the real one, copied unchanged and marked with
-"trusted.codesign.team"; clients are marked copies of the client tool (and of
-the Python interpreter, for raw protocol abuse). Scenarios run in parallel.
-Exit status 77 (skip) when not root or when mount namespaces are not permitted.
+Each scenario runs in a private mount namespace with fresh /run and /var/db
+and the power tool's stand-in (../testing/pmset-stand-in.sh) as
+/usr/bin/pmset. The daemon is the real binary, marked with a team; clients
+are marked copies of the client tool and of the Python interpreter (for raw
+protocol abuse). Exit status 77 (skip) without root or mount namespaces.
 
   root_test.py --daemon PATH --client PATH [--sanitized] [SCENARIO...]
 """
@@ -42,18 +39,35 @@ BASE = "/run/vesk-test"
 BIN = BASE + "/bin"
 PMSET_DIR = BASE + "/pmset"
 
-# The power tool's stand-in, shared with the C++ tests and the package test.
 # With PMSET_STAND_IN_DIR set (inherited by the daemon and so by its runs of
-# the tool) it keeps the setting in PMSET_DIR and logs every run there.
+# the tool) the stand-in keeps the setting in PMSET_DIR and logs runs there.
 PMSET_STAND_IN = os.path.join(os.path.dirname(os.path.abspath(__file__)),
                               "..", "testing", "pmset-stand-in.sh")
 
-# A raw client for protocol abuse, run by a marked copy of the interpreter.
-# Usage: abuser.py MODE. Exit 0 when the daemon answered its first request
-# and then dropped the connection after the abuse.
+# A raw client, run by a marked copy of the interpreter: abuser.py MODE.
+# Exit 0 when the daemon answered its first request and then dropped the
+# connection after the abuse. "idle N" opens up to N idle connections,
+# prints how many it made and holds them until standard input ends.
 ABUSER = r"""
-import os, socket, sys
+import os, resource, socket, sys
 mode = sys.argv[1]
+if mode == "idle":
+    resource.setrlimit(resource.RLIMIT_NOFILE,
+                       (resource.getrlimit(resource.RLIMIT_NOFILE)[1],) * 2)
+    held, stalled = [], 0
+    while len(held) < int(sys.argv[2]) and stalled < 3:
+        s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+        s.settimeout(1.0)
+        try:
+            s.connect("%(path)s")
+            held.append(s)
+            stalled = 0
+        except OSError:  # three in a row: the daemon no longer takes any
+            s.close()
+            stalled += 1
+    print(len(held), flush=True)
+    sys.stdin.read()
+    sys.exit(0)
 s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
 s.connect("%(path)s")
 s.send(b"renewLeaseWithReply:")
@@ -92,31 +106,6 @@ try:
 except ConnectionResetError:
     data = b""
 sys.exit(0 if data == b"" else 4)
-""" % {"path": SOCKET_PATH}
-
-
-# Idle connections, run by a marked copy of the interpreter: opens up to
-# argv[1] of them, prints how many it made, then holds them all until
-# standard input ends.
-FLOODER = r"""
-import resource, socket, sys
-soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
-resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
-held, stalled = [], 0
-for _ in range(int(sys.argv[1])):
-    s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
-    s.settimeout(1.0)
-    try:
-        s.connect("%(path)s")
-        held.append(s)
-        stalled = 0
-    except OSError:
-        s.close()
-        stalled += 1
-        if stalled == 3:  # the daemon no longer takes connections
-            break
-print(len(held), flush=True)
-sys.stdin.read()
 """ % {"path": SOCKET_PATH}
 
 
@@ -219,14 +208,28 @@ class Sandbox:
         elif os.path.exists(PMSET_DIR + "/fail-write"):
             os.remove(PMSET_DIR + "/fail-write")
 
+    def owe_restore(self):
+        """A lease left by an earlier run, whose write-back keeps failing."""
+        self.set_value(1)
+        write_state(0)
+        self.fail_writes(True)
+
+    def restored(self):
+        return self.value() == 0 and state_file() is None
+
+    def wait_restored(self, what, bound=30):
+        """Lets write-backs succeed again; waits for the owed restore."""
+        self.fail_writes(False)
+        wait_until(self.restored, bound=bound, what=what)
+
     # The daemon.
-    def start(self, path=None, uid=0, wait=True, prefix=()):
+    def start(self, path=None, uid=0, wait=True, prefix=(), pass_fds=()):
         path = path or self.daemon_path
         old = os.stat(SOCKET_PATH).st_ino if os.path.exists(SOCKET_PATH) else None
         self.out = open(BASE + "/daemon.out", "wb")
         self.daemon = subprocess.Popen(
             [*prefix, *as_user(uid, [path])], stdin=subprocess.DEVNULL,
-            stdout=self.out, stderr=subprocess.STDOUT)
+            stdout=self.out, stderr=subprocess.STDOUT, pass_fds=pass_fds)
         if wait:
             def ready():
                 check(self.daemon.poll() is None, "daemon exited early")
@@ -265,8 +268,8 @@ class Sandbox:
     def interactive(self):
         return Interactive(as_user(NOBODY, [self.client_path, "-"]))
 
-    def abuse(self, mode, stdin=subprocess.DEVNULL):
-        argv = as_user(NOBODY, [self.pyclient_path, self.abuser, mode])
+    def abuse(self, *mode, stdin=subprocess.DEVNULL, uid=NOBODY):
+        argv = as_user(uid, [self.pyclient_path, self.abuser, *mode])
         return subprocess.Popen(argv, stdin=stdin, stdout=subprocess.PIPE)
 
 
@@ -323,10 +326,6 @@ def scenario_lease(box):
     check(client.call("renew") == "YES", "first renewal refused")
     check(box.value() == 1, "setting not 1 under a lease")
     check(state_file() == ({"SleepDisabled": 0}, 0o600), "state file")
-    for _ in range(3):
-        time.sleep(1.0)  # the client's own pace
-        check(client.call("renew") == "YES", "renewal refused")
-        check(box.value() == 1, "setting dropped while renewed")
     last = time.monotonic()
     wait_until(lambda: box.value() == 0, bound=30, what="the lease to lapse")
     lapsed = time.monotonic() - last
@@ -336,16 +335,10 @@ def scenario_lease(box):
     # Release puts the setting back at once; so does a holder that exits.
     check(client.call("renew") == "YES" and box.value() == 1, "renewal")
     check(client.call("release") == "YES", "release refused")
-    check(box.value() == 0 and state_file() is None, "release not at once")
+    check(box.restored(), "release not at once")
     check(client.call("renew") == "YES", "renewal refused")
     check(client.close() == 0, "client failed")
-    wait_until(lambda: box.value() == 0 and state_file() is None, bound=5,
-               what="invalidation to put the setting back")
-
-    # The tool's children see none of the daemon's sockets or handles.
-    with open(PMSET_DIR + "/fds") as f:
-        leaked = [l for l in f if "socket:" in l or "pidfd" in l]
-    check(not leaked, "descriptors leaked into the tool: %s" % leaked)
+    wait_until(box.restored, bound=5, what="invalidation to restore")
     box.stop()
 
 
@@ -378,9 +371,8 @@ def scenario_refusals(box):
         ("not owned by root", APP_ID, TEAM, 0o755, NOBODY, NOBODY, TEAM),
         ("own user namespace", APP_ID, TEAM, 0o755, 0, NOBODY, TEAM),
         ("own pid namespace", APP_ID, TEAM, 0o755, 0, NOBODY, TEAM),
+        # A malformed team is no team (protocol_test.cc).
         ("daemon without team", APP_ID, TEAM, 0o755, 0, NOBODY, None),
-        ("daemon, malformed team", APP_ID, TEAM, 0o755, 0, NOBODY,
-         "k7q2m9x4tz"),
     ]
     daemon_team = None
     for name, identifier, team, mode, owner, uid, dteam in rows:
@@ -389,16 +381,10 @@ def scenario_refusals(box):
                 box.stop()
             daemon_team = dteam
             if dteam != TEAM:
-                # A lease left by an earlier run whose first write-back
-                # fails: the timer must still retry it.
-                box.set_value(1)
-                write_state(0)
-                box.fail_writes(True)
+                box.owe_restore()  # the timer must still retry it
             box.start(install(box.options.daemon, "daemon-row", team=dteam),
                       prefix=CAPS)
-            box.fail_writes(False)
-            wait_until(lambda: box.value() == 0 and state_file() is None,
-                       bound=10, what=name + ": recovery")
+            box.wait_restored(name + ": recovery", bound=10)
         path = install(box.options.client, "row-client", identifier, team,
                        mode, owner)
         runs = len(box.runs())
@@ -414,24 +400,6 @@ def scenario_refusals(box):
     box.stop()
 
 
-def scenario_abuse(box):
-    """Protocol breaks drop only the offending connection."""
-    box.start()
-    holder = box.interactive()
-    check(holder.call("renew") == "YES", "holder refused")
-    for mode in ("unknown", "empty", "oversized", "descriptor", "forked"):
-        fds = box.daemon_fds()
-        status = box.abuse(mode).wait(timeout=60)
-        check(status == 0, "%s: connection not dropped (%d)" % (mode, status))
-        check(box.daemon.poll() is None, mode + ": daemon died")
-        check(holder.call("renew") == "YES", mode + ": holder disturbed")
-        check(box.value() == 1, mode + ": setting disturbed")
-        wait_until(lambda: box.daemon_fds() == fds, bound=10,
-                   what=mode + ": descriptors to be closed")
-    holder.close()
-    box.stop()
-
-
 def scenario_not_root(box):
     """Started by another user, the daemon exits 1 and touches nothing."""
     write_state(1)
@@ -443,27 +411,20 @@ def scenario_not_root(box):
     box.stop()
 
 
-def scenario_kill(box):
-    """Killed while holding a lease; the next start puts the setting back."""
-    box.start()
-    client = box.interactive()
-    check(client.call("renew") == "YES", "renewal refused")
-    box.stop(signal.SIGKILL)
-    check(box.value() == 1, "setting changed by a killed daemon")
-    check(state_file() is not None, "state file gone")
-    client.close()
-
-    box.start()
-    # The socket is made only after recovery: nobody could connect before.
-    check(box.value() == 0, "setting not put back at start")
-    check(state_file() is None, "state file not removed at start")
-    check(box.runs()[-2:] == ["-a disablesleep 0", "-g"], "recovery runs")
-    box.stop()
-
-
 def scenario_load(box):
-    """Mixed clients churn while one verified client renews every second."""
-    box.start()
+    """Mixed clients churn, protocol breaks drop only the offending
+    connection and another user holds idle connections, at the usual limit
+    of 1024 descriptors, while one verified client renews every second;
+    afterwards descriptors and memory are back at idle."""
+    def soft_limit():
+        with open("/proc/%d/limits" % box.daemon.pid) as f:
+            return int(next(l for l in f
+                            if l.startswith("Max open files")).split()[3])
+    # Given room, the daemon takes all of it.
+    box.start(prefix=["prlimit", "--nofile=1024:4096", "--"])
+    check(soft_limit() == 4096, "soft limit %d" % soft_limit())
+    box.stop()
+    box.start(prefix=["prlimit", "--nofile=1024:1024", "--"])
     idle_fds = box.daemon_fds()
     unmarked = install(box.options.client, "unmarked")
     # Warm up, then measure the idle daemon.
@@ -483,6 +444,13 @@ def scenario_load(box):
     # A verified peer that floods and never reads holds up only itself.
     flooder = box.abuse("flood", stdin=subprocess.PIPE)
     check(flooder.stdout.readline() == b"flooded\n", "flooder")
+    # More idle connections than descriptors: the daemon keeps only the
+    # user's first few (a socket and a process handle each), besides the
+    # holder's and the flooder's and a run of the tool.
+    idler = box.abuse("idle", "1400", stdin=subprocess.PIPE, uid=NOBODY - 1)
+    check(idler.stdout.readline() == b"1400\n", "idle connections made")
+    check(box.daemon_fds() <= idle_fds + 2 * 16 + 16,
+          "the daemon holds %d descriptors" % box.daemon_fds())
 
     stop = threading.Event()
     errors = []
@@ -495,13 +463,18 @@ def scenario_load(box):
                         check(raw_renew() == b"", "root served")
                 elif kind == "marked":
                     box.client("renew", "release")
+                elif kind == "abuse":
+                    for mode in ("unknown", "empty", "oversized",
+                                 "descriptor", "forked"):
+                        check(box.abuse(mode).wait(timeout=60) == 0,
+                              mode + ": connection not dropped")
                 else:
                     box.client("renew", path=unmarked)
         except Exception as e:  # noqa: BLE001
             errors.append(repr(e))
 
     workers = [threading.Thread(target=churn, args=(k,))
-               for k in ("raw root", "marked", "unmarked")]
+               for k in ("raw root", "marked", "unmarked", "abuse")]
     for w in workers:
         w.start()
     out, _ = holder.communicate(timeout=120)
@@ -511,9 +484,9 @@ def scenario_load(box):
     check(not errors, "churn failed: %s" % errors)
     check(holder.returncode == 0 and out.decode().split() ==
           ["renew:", "YES"] * (renewals - 1), "holder's renewals: %r" % out)
-    flooder.stdin.close()
-    flooder.wait(timeout=30)
-
+    for abuser in (flooder, idler):
+        abuser.stdin.close()
+        abuser.wait(timeout=30)
     wait_until(lambda: box.daemon_fds() == idle_fds, bound=20,
                what="descriptors back at idle (%d)" % idle_fds)
     rss = box.daemon_rss_kb()
@@ -550,12 +523,9 @@ def scenario_activation(box):
     fd = 9  # clear of 3, where the daemon expects it
     os.dup2(listener.fileno(), fd)
     listener.close()
-    box.out = open(BASE + "/daemon.out", "wb")
-    box.daemon = subprocess.Popen(
-        ["sh", "-c", 'exec 3<&%d %d<&-; LISTEN_PID=$$ LISTEN_FDS=1 '
-         'LISTEN_FDNAMES=service exec "$0"' % (fd, fd), box.daemon_path],
-        pass_fds=(fd,), stdin=subprocess.DEVNULL, stdout=box.out,
-        stderr=subprocess.STDOUT)
+    box.start(wait=False, pass_fds=(fd,), prefix=[
+        "sh", "-c", 'exec 3<&%d %d<&-; LISTEN_PID=$$ LISTEN_FDS=1 '
+        'LISTEN_FDNAMES=service exec "$0"' % (fd, fd)])
     os.close(fd)
     line = client.process.stdout.readline().decode().strip()
     check(line == "renew: YES", "queued first request: %r" % line)
@@ -566,55 +536,10 @@ def scenario_activation(box):
     box.stop()
 
 
-def scenario_flood(box):
-    """One user's idle connections never cost another user's holder a
-    renewal, even at the usual limit of 1024 descriptors."""
-    def soft_limit():
-        with open("/proc/%d/limits" % box.daemon.pid) as f:
-            return int(next(l for l in f
-                            if l.startswith("Max open files")).split()[3])
-    # Given room, the daemon takes all of it.
-    box.start(prefix=["prlimit", "--nofile=1024:4096", "--"])
-    check(soft_limit() == 4096, "soft limit %d" % soft_limit())
-    box.stop()
-    box.start(prefix=["prlimit", "--nofile=1024:1024", "--"])
-    idle_fds = box.daemon_fds()
-    holder = box.interactive()
-    check(holder.call("renew") == "YES", "holder refused")
-    flooder_path = BASE + "/flooder.py"
-    with open(flooder_path, "w") as f:
-        f.write(FLOODER)
-    os.chmod(flooder_path, 0o644)
-    flooder = subprocess.Popen(  # as another user than the holder
-        as_user(NOBODY - 1, [box.pyclient_path, flooder_path, "1400"]),
-        stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-    made = []
-    reader = threading.Thread(
-        target=lambda: made.append(flooder.stdout.readline()))
-    reader.start()
-    while reader.is_alive():
-        check(holder.call("renew") == "YES", "renewal refused in the flood")
-    reader.join()
-    check(made == [b"1400\n"], "connections made: %r" % made)
-    for _ in range(20):
-        check(holder.call("renew") == "YES", "renewal refused after the flood")
-        check(box.value() == 1, "setting dropped")
-    # The daemon keeps only the user's first few connections.
-    check(box.daemon_fds() <= idle_fds + 2 * 16 + 8,
-          "the daemon holds %d descriptors" % box.daemon_fds())
-    flooder.stdin.close()
-    flooder.wait(timeout=30)
-    check(holder.call("release") == "YES" and box.value() == 0, "release")
-    holder.close()
-    box.stop()
-
-
 def scenario_slow_tool(box):
     """A restore that keeps failing with a tool slower than the tick never
     keeps a client's request from being answered."""
-    box.set_value(1)
-    write_state(0)
-    box.fail_writes(True)
+    box.owe_restore()
     open(PMSET_DIR + "/slow", "w").close()
     box.start()
     # Each retry of the owed restore takes longer than the tick's period.
@@ -629,9 +554,7 @@ def scenario_slow_tool(box):
         client.kill()
         raise Failure("the release was not answered")
     check(out.split() == [b"release:", b"YES"], "release: %r" % out)
-    box.fail_writes(False)
-    wait_until(lambda: box.value() == 0 and state_file() is None, bound=30,
-               what="the owed restore")
+    box.wait_restored("the owed restore")
     box.stop()
 
 
@@ -649,15 +572,12 @@ def scenario_second_daemon(box):
         second = subprocess.run([box.daemon_path, *args],
                                 stdin=subprocess.DEVNULL, capture_output=True,
                                 timeout=30)
-        what = "second daemon %r: " % args
-        check(second.returncode == 1, what + "status %d" % second.returncode)
-        check(second.stdout + second.stderr == b"", what + "wrote output")
-        check(len(box.runs()) == runs, what + "ran the tool")
-        check(state_file() == state and box.value() == 1,
-              what + "changed the lease")
-        check(os.stat(SOCKET_PATH).st_ino == inode, what + "replaced the socket")
-        check(first.poll() is None, what + "the first daemon ended")
-        check(holder.call("renew") == "YES", what + "the first stopped serving")
+        # Status, output, tool runs, lease, socket, the first still serving.
+        got = (second.returncode, second.stdout + second.stderr,
+               len(box.runs()), state_file(), box.value(),
+               os.stat(SOCKET_PATH).st_ino, first.poll(), holder.call("renew"))
+        check(got == (1, b"", runs, state, 1, inode, None, "YES"),
+              "second daemon %r: %r" % (args, got))
     check(holder.call("release") == "YES", "release refused")
     holder.close()
     box.stop()
@@ -684,18 +604,21 @@ def scenario_second_daemon(box):
 
 def scenario_stop(box):
     """SIGTERM or SIGINT ends the lease as a lapse does, then the daemon
-    exits 0; a write-back that fails leaves the state file for recovery."""
+    exits 0; a write-back that fails, or SIGKILL, leaves the state file, and
+    the next start puts the setting back before it makes its socket."""
     rows = [
         # signal, a lease held, the tool's writes fail
         (signal.SIGTERM, True, False),
+        (signal.SIGKILL, True, False),
         (signal.SIGTERM, False, False),
         (signal.SIGINT, True, False),
-        (signal.SIGINT, False, False),
         (signal.SIGTERM, True, True),
+        (signal.SIGINT, False, False),
     ]
     for sig, held, failing in rows:
         what = "%s, held %s, failing %s: " % (sig.name, held, failing)
         box.start()
+        check(box.restored(), what + "recovery")
         holder = box.interactive() if held else None
         if holder:
             check(holder.call("renew") == "YES", what + "renewal refused")
@@ -703,39 +626,29 @@ def scenario_stop(box):
         runs = len(box.runs())
         box.daemon.send_signal(sig)
         status = box.daemon.wait(timeout=30)
-        check(status == 0, what + "exit status %d" % status)
-        if failing:
-            check(box.value() == 1 and state_file() is not None,
-                  what + "the state file is gone")
-        else:
-            check(box.value() == 0 and state_file() is None,
-                  what + "the setting was not put back")
+        kept = failing or sig == signal.SIGKILL
+        check(status == (-sig if sig == signal.SIGKILL else 0),
+              what + "exit status %d" % status)
+        check((box.value(), state_file() is None) == (int(kept), not kept),
+              what + "setting %d, state file %s" % (box.value(), state_file()))
         if holder:
             holder.close()
         else:
             check(len(box.runs()) == runs, what + "the tool ran")
         box.fail_writes(False)
         box.stop()
-    # Still owed from the last row: the next start puts it back.
-    box.start()
-    check(box.value() == 0 and state_file() is None, "recovery")
-    box.stop()
 
 
 def scenario_no_listener(box):
     """A daemon that cannot make its socket keeps its lease timer: the
     restore that start-up recovery could not finish is retried until done."""
     os.mkdir(SOCKET_PATH)  # nothing can be bound there
-    box.set_value(1)
-    write_state(0)
-    box.fail_writes(True)
+    box.owe_restore()
     box.start(wait=False)
     # The second try is the timer's, whatever the listener did in between.
     wait_until(lambda: box.runs().count("-a disablesleep 0") >= 2,
                what="the restore to be retried")
-    box.fail_writes(False)
-    wait_until(lambda: box.value() == 0 and state_file() is None, bound=10,
-               what="the timer to finish the restore")
+    box.wait_restored("the timer to finish the restore", bound=10)
     check(box.daemon.poll() is None, "the daemon exited")
     check(os.path.isdir(SOCKET_PATH), "the path in the way was touched")
     box.stop()
@@ -746,13 +659,10 @@ SCENARIOS = {
     "slow_tool": scenario_slow_tool,
     "second_daemon": scenario_second_daemon,
     "stop": scenario_stop,
-    "flood": scenario_flood,
     "load": scenario_load,
     "lease": scenario_lease,
     "refusals": scenario_refusals,
     "activation": scenario_activation,
-    "abuse": scenario_abuse,
-    "kill": scenario_kill,
     "not_root": scenario_not_root,
 }
 

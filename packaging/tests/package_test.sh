@@ -1,18 +1,13 @@
 #!/usr/bin/env bash
 # Builds the Debian package with cpack, holds it to lintian, and installs,
-# upgrades and purges it with dpkg in a private mount namespace whose /usr,
-# /etc and /var are overlays on the real ones and whose /run and /home are
-# empty, so nothing outside the test changes. Checks what lands where with
-# which modes, the daemon's team mark, the service unit's sandbox level, that
-# the packaged daemon confined as its unit confines it still serves a marked
-# client and puts the sleep setting back when stopped, that an administrator's
-# disabling of the units survives an upgrade, and that a purge takes away what
-# the package made and nothing else.
+# upgrades and purges it with dpkg in a private mount namespace (overlays on
+# /usr, /etc and /var; empty /run and /home): modes, the team mark, the
+# unit's sandbox, the daemon confined as its unit confines it, an
+# administrator's disabling kept across an upgrade, and a clean purge.
 #
 # Usage: package_test.sh BUILD_DIR TEAM SOURCE_DIR BRIDGE DAEMON CLIENT
 #   SOURCE_DIR: the packaging folder; BRIDGE, DAEMON, CLIENT: 1 when the
-#   build has that program, else 0.
-# Needs root; exits 77 (skipped) without it.
+#   build has that program. Needs root; exits 77 (skipped) without it.
 set -euo pipefail
 
 DAEMON=/usr/libexec/VeskBreakSecurityHelper
@@ -50,11 +45,9 @@ enabled() {
   echo "${out[*]:-}"
 }
 
-# The daemon confined as the service unit confines it, as far as that can be
-# had without systemd: its own mount namespace with the homes hidden, /proc
-# showing process entries only, /usr and /etc read-only, no network and its
-# own IPC namespace, and root bounded to the unit's capabilities with no
-# privileges to gain. (The system call filter is systemd's to apply.)
+# The daemon confined as its unit confines it, short of systemd's system call
+# filter: homes hidden, /proc with process entries only, /usr and /etc
+# read-only, no network, its own IPC, the unit's capabilities only.
 start_confined_daemon() {
   # shellcheck disable=SC2016 # the inner shell expands $0
   unshare --mount --propagation private --net --ipc sh -c '
@@ -67,12 +60,10 @@ start_confined_daemon() {
   daemon=$!
 }
 
-# A lease held by a marked client, run as an ordinary user from a home the
-# daemon cannot see, then the daemon stopped as package removal stops it:
-# the setting is 1 while held, and SIGTERM puts it back before the daemon
-# exits 0.
+# A marked client in a home the daemon cannot see holds a lease; SIGTERM, as
+# package removal sends it, puts the setting back before the daemon exits 0.
 check_confined_daemon() {
-  local team=$1 app=/home/vesk-app-check renewed='' held='' status=0 daemon
+  local team=$1 app=/home/vesk-app-check renewed='' held='' status=0 daemon after
   install -o root -g root -m 0755 /usr/bin/vesk-lease-client "$app"
   setfattr -n trusted.codesign.identifier -v com.vesk.Vesk "$app"
   setfattr -n trusted.codesign.team -v "$team" "$app"
@@ -87,7 +78,6 @@ check_confined_daemon() {
   held=$(cat "$SETTING" 2>&1) || true
   kill -TERM "$daemon"
   wait "$daemon" || status=$?
-  local after
   after=$(cat "$SETTING" 2>&1) || true
   [ "$renewed/$held/$status/$after" = "renew: YES/1/0/0" ] ||
     fail "confined daemon: '$renewed', setting '$held' while held," \
@@ -136,9 +126,7 @@ inside() {
     fail "service exposure above $MAX_EXPOSURE tenths: $(grep Overall "$scratch/security.log")"
 
   if [ "$has_client" = 1 ]; then
-    local stand_in=$source/../lease-daemon/testing/pmset-stand-in.sh
-    [ -f "$stand_in" ] || stand_in=$source/tests/pmset-stand-in.sh
-    install -m 0755 "$stand_in" /usr/bin/pmset
+    install -m 0755 "$source/../lease-daemon/testing/pmset-stand-in.sh" /usr/bin/pmset
     check_confined_daemon "$team"
     rm -f /usr/bin/pmset "$SETTING"
   fi
