@@ -23,7 +23,7 @@ constexpr char kOptions[] =
     "\n"
     "Sends lease calls to the lease daemon and prints each answer.\n"
     "\n"
-    "  --socket PATH       the daemon's socket\n"
+    "  --socket PATH       the daemon's socket (on macOS: its Mach service)\n"
     "  --count N           send the list of actions N times (default 1)\n"
     "  --interval SECONDS  wait between rounds (default 1)\n"
     "  -                   read actions from standard input, one per line\n"
