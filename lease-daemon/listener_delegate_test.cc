@@ -28,28 +28,26 @@ class FakeConnection : public ServiceConnection {
   std::shared_ptr<BreakSecurityHelperProtocol> exported;
   std::function<void()> invalidationHandler;
 
+  template <typename T>
+  T note(const char* call, T result) {
+    calls.push_back(call);
+    return result;
+  }
   std::optional<uid_t> effectiveUserIdentifier() override {
-    calls.push_back("effectiveUserIdentifier");
-    return euid;
+    return note("effectiveUserIdentifier", euid);
   }
-  bool copyGuestCode() override {
-    calls.push_back("copyGuestCode");
-    return guest;
-  }
+  bool copyGuestCode() override { return note("copyGuestCode", guest); }
   bool checkValidity(const CodeRequirement& requirement) override {
-    calls.push_back("checkValidity");
-    return valid && requirement == kRequirement;
+    return note("checkValidity", valid && requirement == kRequirement);
   }
   void setExportedObject(
       std::shared_ptr<BreakSecurityHelperProtocol> object) override {
-    calls.push_back("setExportedObject");
-    exported = std::move(object);
+    exported = note("setExportedObject", std::move(object));
   }
   void setInvalidationHandler(std::function<void()> handler) override {
-    calls.push_back("setInvalidationHandler");
-    invalidationHandler = std::move(handler);
+    invalidationHandler = note("setInvalidationHandler", std::move(handler));
   }
-  void resume() override { calls.push_back("resume"); }
+  void resume() override { note("resume", 0); }
 };
 
 TEST(VerifyClientTest, ChecksInOrderAndStopsAtTheFirstFailure) {

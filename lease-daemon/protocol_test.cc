@@ -37,8 +37,6 @@ TEST(ProtocolTest, ClassifiesMessagesAndReplies) {
   for (const auto& [bytes, expected] : replies) {
     EXPECT_EQ(parseReply(bytes), expected);
   }
-  EXPECT_EQ(replyByte(true), '\x01');
-  EXPECT_EQ(replyByte(false), '\x00');
 }
 
 TEST(ClientRequirementTest, TeamRuleAndExactText) {

@@ -1,13 +1,11 @@
-// The lease controller on fakes: its transitions as step scripts, and the
-// real timer.
+// The lease controller on fakes: its transitions as step scripts. The real
+// timer's retries of an owed restore are root_test.py's (no_listener).
 
 #include "security_helper.h"
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <map>
-#include <mutex>
 #include <sstream>
 
 #include "lease_harness.h"
@@ -122,30 +120,6 @@ TEST(SecurityHelperTest, TransitionsEndInTheExpectedState) {
       EXPECT_EQ(s.deadline, h.system->now + 10);
     }
   }
-}
-
-// Every write-back fails, so every tick of the real timer tries the owed
-// restore again.
-TEST(SecurityHelperTest, RealTimerRetriesTheOwedRestore) {
-  testing::TempDir dir;
-  std::string path = dir.file("state.plist");
-  ASSERT_TRUE(saveLeaseState(path, 0));
-  std::mutex mutex;
-  std::condition_variable attempted;
-  int attempts = 0;
-  std::shared_ptr<SecurityHelper> helper = SecurityHelper::create(
-      path, [] { return std::optional<int64_t>(1); },
-      [&](int64_t) {
-        std::lock_guard<std::mutex> lock(mutex);
-        ++attempts;
-        attempted.notify_all();
-        return false;
-      },
-      [] { return 0.0; });
-  std::unique_lock<std::mutex> lock(mutex);
-  EXPECT_GE(attempts, 1);  // start-up recovery, before create() returned
-  EXPECT_TRUE(attempted.wait_for(lock, std::chrono::seconds(60),
-                                 [&] { return attempts >= 3; }));
 }
 
 }  // namespace

@@ -35,9 +35,7 @@ TEST(SleepSettingTest, ParseReadsTheFirstSleepDisabledLine) {
       {"sleepdisabled 1\nSleepDisabledNow 1\nx SleepDisabled 1\n", 0},
       {"", 0},
       {"SleepDisabled\xC2\xA0\xE2\x80\xA8 1\r\n", 1},  // Unicode white space
-      {"SleepDisabled\xE2\x80\x8B"
-       "1",
-       0},  // a zero-width space is not white space
+      {"SleepDisabled\u200B1", 0},  // a zero-width space is not white space
       {"SleepDisabled \xFF", kNo},
       {"SleepDisabled 1\xE2\x80", kNo},
   };

@@ -21,28 +21,17 @@ UNSET = object()
 NOBODY = 65534  # its password entry's home, /nonexistent, holds nothing
 
 CLAUDE_SETTINGS = """{
-  "$schema": "https://json.schemastore.org/claude-code-settings.json",
-  "model": "opus",
+  "$schema": "https://json.schemastore.org/claude-code-settings.json", "model": "opus",
   "permissions": {"allow": ["Bash(npm run lint)"], "deny": ["Read(./.env)"]},
-  "hooks": {
-    "PostToolUse": [
-      {"matcher": "Edit|Write",
-       "hooks": [{"type": "command", "command": "npx prettier --write \\"$CLAUDE_PROJECT_DIR\\"", "timeout": 30}]}
-    ],
-    "Stop": [{"hooks": [{"type": "command", "command": "afplay /System/Library/Sounds/Glass.aiff"}]}]
-  },
-  "statusLine": {"type": "command", "command": "~/.claude/statusline.sh"},
-  "includeCoAuthoredBy": false
+  "hooks": {"PostToolUse": [{"matcher": "Edit|Write", "hooks": [{"type": "command",
+      "command": "npx prettier --write \\"$CLAUDE_PROJECT_DIR\\"", "timeout": 30}]}],
+    "Stop": [{"hooks": [{"type": "command", "command": "afplay /System/Library/Sounds/Glass.aiff"}]}]},
+  "statusLine": {"type": "command", "command": "~/.claude/statusline.sh"}, "includeCoAuthoredBy": false
 }
 """
-
-CURSOR_HOOKS = """{
-  "version": 1,
-  "hooks": {
-    "beforeShellExecution": [{"command": "./hooks/guard-shell.sh", "matcher": "rm -rf"}],
-    "afterFileEdit": [{"command": "./hooks/format.sh"}]
-  }
-}
+CURSOR_HOOKS = """{"version": 1, "hooks": {
+  "beforeShellExecution": [{"command": "./hooks/guard-shell.sh", "matcher": "rm -rf"}],
+  "afterFileEdit": [{"command": "./hooks/format.sh"}]}}
 """
 
 
@@ -126,6 +115,9 @@ class AgentHooksCli(unittest.TestCase):
         self.assertEqual(out.returncode, 0, out.stderr)
         return out
 
+    def assertMode(self, path, mode):
+        self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), mode, path)
+
     def backups(self, path):
         return sorted(glob.glob(path + ".vesk-backup-*"))
 
@@ -159,8 +151,7 @@ class AgentHooksCli(unittest.TestCase):
                 self.assertEqual(json.dumps(load(path)), json.dumps(original))
                 self.assertEqual(len(self.backups(path)), 2)
                 for name in [path] + self.backups(path):
-                    self.assertEqual(stat.S_IMODE(os.stat(name).st_mode), mode,
-                                     name)
+                    self.assertMode(name, mode)
                 self.run_ok("uninstall", "--agent", agent)
                 self.assertEqual(len(self.backups(path)), 2)
 
@@ -246,7 +237,7 @@ class AgentHooksCli(unittest.TestCase):
             self.assertEqual({p: os.readlink(p) for p in links}, links)
             for path, text, mode in ((claude_file, CLAUDE_SETTINGS, 0o600),
                                      (cursor_file, CURSOR_HOOKS, 0o640)):
-                self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), mode)
+                self.assertMode(path, mode)
                 self.assertEqual(load(path) == json.loads(text),
                                  command[0] == "uninstall")
         self.assertEqual(len(self.backups(claude_file)), 2)

@@ -203,10 +203,8 @@ class Sandbox:
             return f.read().splitlines()
 
     def fail_writes(self, on):
-        if on:
-            open(PMSET_DIR + "/fail-write", "w").close()
-        elif os.path.exists(PMSET_DIR + "/fail-write"):
-            os.remove(PMSET_DIR + "/fail-write")
+        flag = PMSET_DIR + "/fail-write"
+        open(flag, "w").close() if on else os.path.exists(flag) and os.remove(flag)
 
     def owe_restore(self):
         """A lease left by an earlier run, whose write-back keeps failing."""
@@ -222,7 +220,6 @@ class Sandbox:
         self.fail_writes(False)
         wait_until(self.restored, bound=bound, what=what)
 
-    # The daemon.
     def start(self, path=None, uid=0, wait=True, prefix=(), pass_fds=()):
         path = path or self.daemon_path
         old = os.stat(SOCKET_PATH).st_ino if os.path.exists(SOCKET_PATH) else None
@@ -255,7 +252,6 @@ class Sandbox:
         with open("/proc/%d/status" % self.daemon.pid) as f:
             return int(next(l for l in f if l.startswith("VmRSS:")).split()[1])
 
-    # Clients.
     def client(self, *args, uid=NOBODY, path=None, wrap=None):
         """Runs the client tool to the end: (exit status, output lines).
         wrap(argv) -> argv, when given, runs it in place of as_user."""
