@@ -65,16 +65,8 @@ void HelperMain::main() {
       watchStopSignal(SIGINT, stop);
 
   // One daemon at a time, decided before the state file is read or the
-  // service published; as on Linux, a missing /var/db only means that no
-  // lease can be granted.
-  switch (takeInstanceLock(kInstanceLockPath)) {
-    case InstanceLock::kTaken:
-    case InstanceLock::kNoFolder:
-      break;
-    case InstanceLock::kBusy:
-    case InstanceLock::kFailed:
-      exit(1);
-  }
+  // service published.
+  if (!mayRunWith(takeInstanceLock(kInstanceLockPath))) exit(1);
 
   // XPC connections are Mach ports, not descriptors: unlike the socket
   // service, the listener needs no higher descriptor limit.

@@ -29,18 +29,9 @@ void HelperMain::main() {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   // One daemon at a time, decided before the state file is read or the
-  // socket touched. Where the lock's folder (/var/db) is missing the daemon
-  // runs on as it always has: it can neither find nor write a state file
-  // there, so it grants no lease and a second one has nothing to undo; the
-  // socket of a live daemon is safe either way (service_socket.h).
-  switch (takeInstanceLock(kInstanceLockPath)) {
-    case InstanceLock::kTaken:
-    case InstanceLock::kNoFolder:
-      break;
-    case InstanceLock::kBusy:
-    case InstanceLock::kFailed:
-      exit(1);
-  }
+  // socket touched; the socket of a live daemon is safe either way
+  // (service_socket.h).
+  if (!mayRunWith(takeInstanceLock(kInstanceLockPath))) exit(1);
 
   // Each client connection holds descriptors; the usual soft limit of 1024
   // is far below what the system allows a root daemon.

@@ -36,6 +36,14 @@ enum class InstanceLock {
 // of the process.
 InstanceLock takeInstanceLock(const char* path);
 
+// Whether a daemon whose attempt ended in `lock` may go on: when it holds
+// the lock, and when the lock's folder (/var/db) is missing, where it can
+// neither find nor write a state file, so it grants no lease and a second
+// daemon has nothing to undo. Otherwise it must exit at once.
+inline bool mayRunWith(InstanceLock lock) {
+  return lock == InstanceLock::kTaken || lock == InstanceLock::kNoFolder;
+}
+
 }  // namespace vesk
 
 #endif  // VESK_LEASE_DAEMON_INSTANCE_LOCK_H_
