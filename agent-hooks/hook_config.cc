@@ -214,15 +214,9 @@ void appendMissing(boost::json::object& settings, Agent agent,
 }  // namespace
 
 boost::json::object hookTemplate(Agent agent, std::string_view bridgePath) {
-  boost::json::object hooks;
-  for (const HookRow& row : hookTable(agent)) {
-    boost::json::value& slot = hooks[row.event];
-    if (!slot.is_array()) slot = boost::json::array();
-    slot.get_array().push_back(eventEntry(agent, bridgePath, row));
-  }
+  // The template is what an install writes into empty settings.
   boost::json::object config;
-  if (agent == Agent::kCursor) config["version"] = 1;
-  config["hooks"] = std::move(hooks);
+  appendMissing(config, agent, bridgePath, wantedEvents(agent, bridgePath));
   return config;
 }
 

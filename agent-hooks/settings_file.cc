@@ -111,6 +111,19 @@ bool setOwner(int fd, uid_t uid, gid_t gid) {
   return fchown(fd, uid, gid) == 0 || errno == EPERM;
 }
 
+// Fills the new file open at `fd` with `text`, gives it its owner (first:
+// changing the owner may clear mode bits) and mode, and closes it. False,
+// with errno from the failing step, when any step fails.
+bool fillAndClose(int fd, const std::string& text, mode_t mode, uid_t uid,
+                  gid_t gid) {
+  bool ok = writeAll(fd, text) && setOwner(fd, uid, gid) &&
+            fchmod(fd, mode) == 0 && fsync(fd) == 0;
+  int saved = errno;
+  ok = close(fd) == 0 && ok;
+  if (!ok) errno = saved;
+  return ok;
+}
+
 constexpr char kBackupInfix[] = ".vesk-backup-";
 constexpr int kBackupAttempts = 100;  // the counter stays below this
 
@@ -159,12 +172,7 @@ std::optional<std::filesystem::path> backUp(const SettingsFile& file,
       *error = errnoText("cannot create the backup", name);
       return std::nullopt;
     }
-    bool ok = writeAll(fd, file.text) && setOwner(fd, file.uid, file.gid) &&
-              fchmod(fd, file.mode) == 0 && fsync(fd) == 0;
-    int saved = errno;
-    ok = close(fd) == 0 && ok;
-    if (!ok) {
-      errno = saved;
+    if (!fillAndClose(fd, file.text, file.mode, file.uid, file.gid)) {
       *error = errnoText("cannot write the backup", name);
       unlink(name.c_str());
       return std::nullopt;
@@ -318,13 +326,7 @@ std::optional<StagedFile> stageSettingsFile(const SettingsFile& file,
     uid = geteuid() == 0 ? dirStat.st_uid : geteuid();
     gid = geteuid() == 0 ? dirStat.st_gid : getegid();
   }
-  // The owner first: changing it may clear mode bits.
-  bool ok = writeAll(fd, text) && setOwner(fd, uid, gid) &&
-            fchmod(fd, mode) == 0 && fsync(fd) == 0;
-  int saved = errno;
-  ok = close(fd) == 0 && ok;
-  if (!ok) {
-    errno = saved;
+  if (!fillAndClose(fd, text, mode, uid, gid)) {
     *error = errnoText("cannot write", staged.temp);
     discardStaged(staged);
     return std::nullopt;
