@@ -30,7 +30,7 @@ void HelperMain::main() {
 
   // One daemon at a time, decided before the state file is read or the
   // socket touched; the socket of a live daemon is safe either way
-  // (service_socket.h).
+  // (service_socket-linux.h).
   if (!mayRunWith(takeInstanceLock(kInstanceLockPath))) exit(1);
 
   // Each client connection holds descriptors; the usual soft limit of 1024

@@ -3,8 +3,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <unistd.h>
 
+#include "descriptor.h"
 #include "instance_lock.h"
 
 namespace vesk {
@@ -12,17 +12,17 @@ namespace vesk {
 InstanceLock takeInstanceLock(const char* path) {
   // Owner-only: flock needs no more than an open descriptor, so a lock file
   // that others could open would let any user keep the daemon from starting.
-  int fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) {
+  Descriptor fd(::open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd.valid()) {
     return errno == ENOENT ? InstanceLock::kNoFolder : InstanceLock::kFailed;
   }
-  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
-    int error = errno;
-    ::close(fd);
-    return error == EWOULDBLOCK ? InstanceLock::kBusy : InstanceLock::kFailed;
+    // The status is taken before `fd` closes and can change errno.
+    return errno == EWOULDBLOCK ? InstanceLock::kBusy : InstanceLock::kFailed;
   }
-  // `fd` is left open on purpose: the lock lasts as long as the descriptor.
+  // Left open on purpose: the lock lasts as long as the descriptor.
+  fd.release();
   return InstanceLock::kTaken;
 }
 

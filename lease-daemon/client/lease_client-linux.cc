@@ -5,12 +5,13 @@
 #include <errno.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "command_line.h"
+#include "descriptor.h"
 #include "protocol.h"
 
 namespace vesk::client {
@@ -18,29 +19,26 @@ namespace {
 
 class SocketSession : public Session {
  public:
-  explicit SocketSession(int fd) : fd_(fd) {}
-  ~SocketSession() override { close(fd_); }
-  SocketSession(const SocketSession&) = delete;
-  SocketSession& operator=(const SocketSession&) = delete;
+  explicit SocketSession(Descriptor fd) : fd_(std::move(fd)) {}
 
   std::optional<bool> call(Request request) override {
     std::string_view selector = selectorFor(request);
     ssize_t sent;
     do {
-      sent = send(fd_, selector.data(), selector.size(), MSG_NOSIGNAL);
+      sent = send(fd_.get(), selector.data(), selector.size(), MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
     if (sent != static_cast<ssize_t>(selector.size())) return std::nullopt;
     char buffer[2];
     ssize_t received;
     do {
-      received = recv(fd_, buffer, sizeof buffer, 0);
+      received = recv(fd_.get(), buffer, sizeof buffer, 0);
     } while (received < 0 && errno == EINTR);
     if (received <= 0) return std::nullopt;
     return parseReply(std::string_view(buffer, static_cast<size_t>(received)));
   }
 
  private:
-  int fd_;
+  Descriptor fd_;
 };
 
 std::unique_ptr<Session> connectTo(const std::string& path,
@@ -53,15 +51,13 @@ std::unique_ptr<Session> connectTo(const std::string& path,
   address.sun_family = AF_UNIX;
   if (path.size() >= sizeof address.sun_path) return fail(ENAMETOOLONG);
   std::memcpy(address.sun_path, path.data(), path.size());
-  int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  if (fd < 0) return fail(errno);
-  if (connect(fd, reinterpret_cast<struct sockaddr*>(&address),
+  Descriptor fd(socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+  if (!fd.valid()) return fail(errno);
+  if (connect(fd.get(), reinterpret_cast<struct sockaddr*>(&address),
               sizeof address) != 0) {
-    int code = errno;
-    close(fd);
-    return fail(code);
+    return fail(errno);
   }
-  return std::make_unique<SocketSession>(fd);
+  return std::make_unique<SocketSession>(std::move(fd));
 }
 
 }  // namespace

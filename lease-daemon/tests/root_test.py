@@ -204,7 +204,10 @@ class Sandbox:
 
     def fail_writes(self, on):
         flag = PMSET_DIR + "/fail-write"
-        open(flag, "w").close() if on else os.path.exists(flag) and os.remove(flag)
+        if on:
+            open(flag, "w").close()
+        elif os.path.exists(flag):
+            os.remove(flag)
 
     def owe_restore(self):
         """A lease left by an earlier run, whose write-back keeps failing."""
