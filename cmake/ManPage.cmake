@@ -1,17 +1,25 @@
-# vesk_man_page(PAGE SECTION): installs the roff manual PAGE (a path relative
-# to the calling folder) to share/man/manSECTION, compressed as Debian
-# packages carry manuals (-9n: best compression, no name or time stamp in
-# the header, so the same page always gives the same bytes), and adds the
-# test man_page_<file name>: the page renders with neither a groff nor a man
-# warning (`ctest -R man_page` checks them all).
-function(vesk_man_page page section)
-  get_filename_component(source ${page} ABSOLUTE)
-  get_filename_component(name ${page} NAME)
-  set(compressed ${CMAKE_CURRENT_BINARY_DIR}/${name}.gz)
+# vesk_gzip(SOURCE NAME OUT): compresses SOURCE (a path relative to the
+# calling folder) to NAME in the calling folder's build directory, as part
+# of `all`, the way Debian packages carry manuals and changelogs (-9n: best
+# compression, no name or time stamp in the header, so the same file always
+# gives the same bytes). OUT receives the compressed file's path.
+function(vesk_gzip source name out)
+  get_filename_component(source ${source} ABSOLUTE)
+  set(compressed ${CMAKE_CURRENT_BINARY_DIR}/${name})
   add_custom_command(OUTPUT ${compressed}
     COMMAND gzip -9n -c ${source} > ${compressed}
     DEPENDS ${source} VERBATIM)
-  add_custom_target(man-${name} ALL DEPENDS ${compressed})
+  add_custom_target(gzip-${name} ALL DEPENDS ${compressed})
+  set(${out} ${compressed} PARENT_SCOPE)
+endfunction()
+
+# vesk_man_page(PAGE SECTION): installs the roff manual PAGE (a path relative
+# to the calling folder) to share/man/manSECTION, compressed by vesk_gzip(),
+# and adds the test man_page_<file name>: the page renders with neither a
+# groff nor a man warning (`ctest -R man_page` checks them all).
+function(vesk_man_page page section)
+  get_filename_component(name ${page} NAME)
+  vesk_gzip(${page} ${name}.gz compressed)
   install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
   if(VESK_BUILD_TESTS)
     add_test(NAME man_page_${name}

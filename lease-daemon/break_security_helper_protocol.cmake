@@ -1,5 +1,6 @@
 # The XPC protocol header that the daemon and the desktop app share
-# (BreakSecurityHelperProtocol.h), and its checks:
+# (BreakSecurityHelperProtocol.h), and its checks, included by
+# lease-daemon/CMakeLists.txt with the tests:
 # - on a Mac, break_security_helper_protocol_test reads the methods' type
 #   encodings back from the Objective-C runtime;
 # - on Linux, that test (and the header with it) gets the Apple syntax
@@ -21,11 +22,10 @@ if(VESK_APPLE_CHECK_ENABLED AND CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
   # encodings but the plain and the extended one agreed on.
   add_test(NAME apple_protocol_encoding
     COMMAND sh -c [[
-      printf '#import "%s"\nProtocol* p() { return @protocol(BreakSecurityHelperProtocol); }\n' "$1" |
-        "$2" -x objective-c++ -fobjc-arc -fblocks -fobjc-runtime=macosx-13.0 \
-             -std=c++20 -include "$3/prelude.h" -isystem "$3/include" \
-             -S -emit-llvm -o - - > "$4" || exit 1
-      ir=$4
+      header=$1 ir=$2
+      shift 2
+      printf '#import "%s"\nProtocol* p() { return @protocol(BreakSecurityHelperProtocol); }\n' "$header" |
+        "$@" -S -emit-llvm -o - - > "$ir" || exit 1
       strings_of() {
         sed -n "s/^@OBJC_METH_VAR_$1_[.0-9]* = .* c\"\(.*\)\\\\00\".*/\1/p" "$ir" | sort -u
       }
@@ -35,17 +35,16 @@ if(VESK_APPLE_CHECK_ENABLED AND CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
         { echo "methods: $names"; exit 1; }
       [ "$types" = "v24@0:8@?16 v24@0:8@?<v@?B>16 " ] ||
         { echo "type encodings: $types"; exit 1; }]]
-      sh ${VESK_PROTOCOL_HEADER} ${VESK_APPLE_CHECK_CLANGXX}
-         ${VESK_APPLE_CHECK_DIR} ${CMAKE_CURRENT_BINARY_DIR}/protocol_encoding.ll)
+      sh ${VESK_PROTOCOL_HEADER} ${CMAKE_CURRENT_BINARY_DIR}/protocol_encoding.ll
+         ${VESK_APPLE_CHECK_CLANGXX} ${VESK_APPLE_CHECK_OBJCXX_FLAGS}
+         ${VESK_APPLE_CHECK_FLAGS})
 endif()
 
-if(APPLE AND VESK_BUILD_TESTS AND NOT VESK_FUZZ)
+if(APPLE)
   add_executable(break_security_helper_protocol_test ${VESK_PROTOCOL_TEST})
   vesk_link_apple_frameworks(break_security_helper_protocol_test PRIVATE
     Foundation)
   target_link_libraries(break_security_helper_protocol_test PRIVATE objc)
-  set_target_properties(break_security_helper_protocol_test PROPERTIES
-    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/lease-daemon)
   add_test(NAME break_security_helper_protocol
            COMMAND break_security_helper_protocol_test)
 endif()

@@ -19,6 +19,15 @@
 # clang++ is installed.
 
 set(VESK_APPLE_CHECK_DIR ${CMAKE_CURRENT_LIST_DIR})
+# How clang reads a file as the Apple build would: C++20 with the prelude
+# and the declarations (VESK_APPLE_CHECK_FLAGS) and, for Objective-C++, the
+# Apple build's dialect (VESK_APPLE_CHECK_OBJCXX_FLAGS, which go first).
+# The protocol's type-encoding check compiles with the same flags.
+set(VESK_APPLE_CHECK_FLAGS -std=c++20
+    -include ${VESK_APPLE_CHECK_DIR}/prelude.h
+    -isystem ${VESK_APPLE_CHECK_DIR}/include)
+set(VESK_APPLE_CHECK_OBJCXX_FLAGS -x objective-c++ -fobjc-arc -fblocks
+    -fobjc-runtime=macosx-13.0)
 set(VESK_APPLE_CHECK_ENABLED OFF)
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND VESK_BUILD_TESTS
    AND NOT VESK_SANITIZE AND NOT VESK_FUZZ)
@@ -51,9 +60,7 @@ function(vesk_apple_syntax_check)
     message(FATAL_ERROR "vesk_apple_syntax_check: NAME and SOURCES needed")
   endif()
 
-  set(common -fsyntax-only -std=c++20 -Wall -Wextra -Werror
-      -include ${VESK_APPLE_CHECK_DIR}/prelude.h
-      -isystem ${VESK_APPLE_CHECK_DIR}/include)
+  set(common -fsyntax-only -Wall -Wextra -Werror ${VESK_APPLE_CHECK_FLAGS})
   if(ARG_TARGET)
     set(dirs "$<FILTER:$<TARGET_PROPERTY:${ARG_TARGET},INCLUDE_DIRECTORIES>,EXCLUDE,${VESK_APPLE_CHECK_IMPLICIT_REGEX}>")
     set(defs "$<TARGET_PROPERTY:${ARG_TARGET},COMPILE_DEFINITIONS>")
@@ -67,8 +74,7 @@ function(vesk_apple_syntax_check)
                            BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
     get_filename_component(file ${source} NAME)
     if(file MATCHES "\\.mm$")
-      set(language -x objective-c++ -fobjc-arc -fblocks
-          -fobjc-runtime=macosx-13.0)
+      set(language ${VESK_APPLE_CHECK_OBJCXX_FLAGS})
     else()
       set(language -x c++)
     endif()
