@@ -5,6 +5,7 @@
 #ifndef VESK_AGENT_BRIDGE_TESTING_HOOK_RUNNER_H_
 #define VESK_AGENT_BRIDGE_TESTING_HOOK_RUNNER_H_
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -73,6 +74,11 @@ inline pid_t startHook(const HookAccount& account,
   dup2(in, 0);
   dup2(out, 1);
   dup2(out, 2);
+#if defined(__linux__)
+  // Opened while still the test's user: the build folder may lie where
+  // another account cannot reach it (a checkout in a private folder).
+  const int exe = open(argv[0], O_RDONLY | O_CLOEXEC);
+#endif
   if (account.uid != 0 &&
       (!usePasswordFile(account.passwd) || setgroups(0, nullptr) != 0 ||
        setgid(account.uid) != 0 || setuid(account.uid) != 0))
@@ -86,7 +92,11 @@ inline pid_t startHook(const HookAccount& account,
   const rlimit memory{rlim_t{1} << 30, rlim_t{1} << 30};
   setrlimit(RLIMIT_AS, &memory);
 #endif
+#if defined(__linux__)
+  fexecve(exe, argv.data(), envp);
+#else
   execve(argv[0], argv.data(), envp);
+#endif
   _exit(127);
 }
 
