@@ -146,13 +146,21 @@ void run(std::shared_ptr<State> state) {
     Clock::time_point now = Clock::now();
     std::shared_ptr<TimerEntry> due;
     Clock::time_point earliest = Clock::time_point::max();
-    for (auto& [id, entry] : state->timers) {
-      if (entry->next <= now && (!due || entry->next < due->next)) due = entry;
-      earliest = std::min(earliest, entry->next);
+    // Once the queue is being destroyed no tick starts, however overdue:
+    // timers must not keep it running. A tick slower than its period is
+    // always due, so a stop checked only when none is due never comes.
+    if (!state->stopping) {
+      for (auto& [id, entry] : state->timers) {
+        if (entry->next <= now && (!due || entry->next < due->next)) {
+          due = entry;
+        }
+        earliest = std::min(earliest, entry->next);
+      }
     }
     // First come, first served: a due tick takes its place in line at the
     // moment it fell due, behind work queued before that moment. However
-    // long a tick takes, work queued meanwhile runs before the tick after.
+    // long a tick takes, work queued meanwhile waits for at most the one
+    // tick of that timer that fell due while it ran.
     if (!state->items.empty() &&
         (!due || state->items.front().queued < due->next)) {
       std::function<void()> item = std::move(state->items.front().work);

@@ -1,7 +1,12 @@
+// The queue's contract, checked through its interface only, so that the
+// same cases run against whichever queue the platform builds (a worker
+// thread on Linux, GCD on macOS).
+
 #include "serial_queue.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <future>
@@ -15,6 +20,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Bounds waits that only a broken queue would reach.
+constexpr auto kPatience = 60s;
+
 TEST(SerialQueueTest, RunsItemsInOrderOnItsOwnThread) {
   SerialQueue queue("test");
   std::vector<int> order;  // touched only on the queue
@@ -24,36 +32,54 @@ TEST(SerialQueueTest, RunsItemsInOrderOnItsOwnThread) {
   queue.sync([] {});
   ASSERT_EQ(order.size(), 200u);
   for (int i = 0; i < 200; ++i) EXPECT_EQ(order[i], i);
+  EXPECT_FALSE(queue.isCurrent());
 }
 
-// The last owner of an object that owns a queue may be released on that
-// queue; the queue must then wind down without joining itself.
+// The last owner of an object that owns a queue may be released by one of
+// the queue's items. Nothing else is queued and no timer exists, so the
+// only hold on the queue left is the one of the call that runs the item.
 TEST(SerialQueueTest, CanBeDestroyedFromItsOwnItem) {
-  auto queue = std::make_shared<SerialQueue>("test");
-  std::promise<void> destroyed;
-  SerialQueue* raw = queue.get();
-  raw->async([owned = std::move(queue), &destroyed]() mutable {
-    owned.reset();
-    destroyed.set_value();
-  });
-  EXPECT_EQ(destroyed.get_future().wait_for(60s), std::future_status::ready);
+  enum class Call { kAsync, kSync };
+  const struct {
+    const char* name;
+    Call call;
+  } cases[] = {{"async", Call::kAsync}, {"sync", Call::kSync}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto owner = std::make_shared<SerialQueue>("test");
+    SerialQueue* queue = owner.get();
+    std::promise<bool> released;
+    auto releaseOwner = [&] {
+      bool wasCurrent = queue->isCurrent();
+      owner.reset();
+      released.set_value(wasCurrent);
+    };
+    if (c.call == Call::kAsync) {
+      queue->async(releaseOwner);
+    } else {
+      queue->sync(releaseOwner);
+    }
+    std::future<bool> done = released.get_future();
+    ASSERT_EQ(done.wait_for(kPatience), std::future_status::ready);
+    EXPECT_TRUE(done.get());
+  }
 }
 
-// Ticks counted on the queue, and a way for the test thread to wait for
-// the first of them.
+// Ticks counted on the queue, and a way for another thread to wait for the
+// first of them.
 struct TickLog {
   std::mutex mutex;
   std::condition_variable ticked;
   int ticks = 0;
 
-  void tick() {
+  int tick() {
     std::lock_guard<std::mutex> lock(mutex);
-    ++ticks;
     ticked.notify_all();
+    return ++ticks;
   }
   bool awaitFirst() {
     std::unique_lock<std::mutex> lock(mutex);
-    return ticked.wait_for(lock, 60s, [&] { return ticks > 0; });
+    return ticked.wait_for(lock, kPatience, [&] { return ticks > 0; });
   }
   int count() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -61,38 +87,110 @@ struct TickLog {
   }
 };
 
-// Ticks that fall due while the queue is busy, or while a tick runs that
-// takes longer than the period, run once between two turns of the queue,
-// not once for each period missed; and work queued while a tick runs is
-// answered after at most the tick that fell due before it.
+// A probe item queued once the queue has been held for several periods,
+// by an item or by the first tick itself, sees how many ticks ran before
+// it. Missed ticks make one tick, which waits behind nothing queued later;
+// a tick that falls due while the previous one runs may run before the
+// probe or after it, but no later tick may.
 TEST(SerialQueueTest, TicksCoalesceAndWaitTheirTurn) {
-  struct Case {
+  static constexpr auto kPeriod = 40ms;
+  const struct {
     const char* name;
-    std::chrono::milliseconds busyFirst;  // an item that holds the queue
-    std::chrono::milliseconds tickTakes;
+    std::chrono::milliseconds itemHolds;  // an item that holds the queue
+    std::chrono::milliseconds tickHolds;  // the first tick holds the queue
+    int fewestSeen;
+    int mostSeen;
+  } cases[] = {
+      {"missed while an item runs", 6 * kPeriod, 0ms, 1, 1},
+      {"due while the tick runs", 0ms, 6 * kPeriod, 1, 2},
   };
-  const Case cases[] = {
-      {"missed while busy", 1100ms, 0ms},
-      {"ticks slower than the period", 0ms, 600ms},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TickLog log;  // outlives the queue, whose worker may still be ticking
+    // Shared with the handler, which outlives this scope if the queue
+    // fails to stop its timer.
+    auto log = std::make_shared<TickLog>();
+    auto seen = std::make_shared<std::promise<int>>();
     SerialQueue queue("test");
-    queue.async([&] { std::this_thread::sleep_for(c.busyFirst); });
-    auto timer = queue.schedule(0ms, 250ms, [&] {
-      log.tick();
-      std::this_thread::sleep_for(c.tickTakes);
+    auto probe = [&queue, log, seen] {
+      queue.async([log, seen] { seen->set_value(log->count()); });
+    };
+    // The item starts holding the queue only once the timer runs, so that
+    // every period it holds for falls due while it runs.
+    std::promise<void> scheduled;
+    queue.async([&c, probe, started = scheduled.get_future().share()] {
+      started.wait();
+      if (c.itemHolds == 0ms) return;
+      std::this_thread::sleep_for(c.itemHolds);
+      probe();
     });
-    ASSERT_TRUE(log.awaitFirst());
-    // Queued while the first tick runs: ahead of every tick that falls due
-    // later, and behind at most one that fell due already.
-    auto ticksSeen = std::make_shared<std::promise<int>>();
-    queue.async([&log, ticksSeen] { ticksSeen->set_value(log.count()); });
-    std::future<int> answer = ticksSeen->get_future();
-    ASSERT_EQ(answer.wait_for(60s), std::future_status::ready)
+    auto timer = queue.schedule(0ms, kPeriod, [&c, log, probe] {
+      if (log->tick() == 1 && c.tickHolds > 0ms) {
+        std::this_thread::sleep_for(c.tickHolds);
+        probe();
+      }
+    });
+    scheduled.set_value();
+    std::future<int> answer = seen->get_future();
+    ASSERT_EQ(answer.wait_for(kPatience), std::future_status::ready)
         << "starved by ticks";
-    EXPECT_LE(answer.get(), 2);
+    int ticksSeen = answer.get();
+    EXPECT_GE(ticksSeen, c.fewestSeen);
+    EXPECT_LE(ticksSeen, c.mostSeen);
+  }
+}
+
+// However the last owner lets go of a queue, the items queued before then
+// still run, and no tick starts afterwards: not even of a timer whose ticks
+// take longer than its period (so one is always due) and whose handle
+// outlives the queue.
+TEST(SerialQueueTest, TimersDoNotKeepADestroyedQueueRunning) {
+  static constexpr auto kPeriod = 20ms;
+  static constexpr auto kTickTakes = 5 * kPeriod;
+  // A runaway queue's ticks turn quick after this many, so that the
+  // faulty queue stops in the end and the test can report it.
+  constexpr int kRunaway = 3;
+  struct Shared {
+    std::shared_ptr<SerialQueue> owner;
+    TickLog log;
+    std::atomic<bool> released{false};
+    std::atomic<int> ticksAfter{0};
+    std::promise<int> itemRan;  // the ticks started after the release
+  };
+  const struct {
+    const char* name;
+    bool byTick;          // else by another thread, once the ticks run
+    int ticksMayStart;    // between the release and the queue's stop
+  } cases[] = {
+      {"by its own tick", true, 0},
+      {"from another thread", false, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto shared = std::make_shared<Shared>();
+    shared->owner = std::make_shared<SerialQueue>("test");
+    SerialQueue* queue = shared->owner.get();
+    auto letGo = [shared, queue] {
+      queue->async([shared] {
+        shared->itemRan.set_value(shared->ticksAfter.load());
+      });
+      shared->released = true;
+      shared->owner.reset();
+    };
+    auto timer = queue->schedule(0ms, kPeriod, [shared, letGo, byTick = c.byTick] {
+      bool first = shared->log.tick() == 1;
+      if (shared->released && ++shared->ticksAfter >= kRunaway) return;
+      std::this_thread::sleep_for(kTickTakes);
+      if (first && byTick) letGo();
+    });
+    ASSERT_TRUE(shared->log.awaitFirst());
+    if (!c.byTick) letGo();
+    std::future<int> ran = shared->itemRan.get_future();
+    ASSERT_EQ(ran.wait_for(kPatience), std::future_status::ready);
+    EXPECT_LE(ran.get(), c.ticksMayStart);
+    if (!c.byTick) {
+      // The destructor has returned: no tick can start any more.
+      EXPECT_LE(shared->ticksAfter.load(), c.ticksMayStart);
+    }
   }
 }
 
