@@ -8,7 +8,11 @@
 // - Fires that arrive while the handler waits for its turn or runs are
 //   merged into the source's pending data and run the handler once; the
 //   timer keeps its cadence (start + k * period) rather than restarting
-//   from the late tick.
+//   from the late tick. A fire merged while the handler runs queues the
+//   source again at the tail when the handler returns, behind work queued
+//   meanwhile.
+// - A cancelled source starts no further handler; one already running
+//   finishes.
 // - dispatch_time(DISPATCH_TIME_NOW, ...) counts on the clock that stops
 //   while the machine sleeps, the same clock as the lease's uptime.
 //
@@ -116,9 +120,18 @@ void SerialQueue::async(std::function<void()> work) {
 }
 
 void SerialQueue::sync(const std::function<void()>& work) {
+  // dispatch_sync_f holds no reference of its own: it borrows the caller's.
+  // The item may release the last owner of this queue, whose destructor,
+  // on the queue, skips its wait and releases the queue while this call
+  // still holds it locked, which GCD traps as a release of a locked queue.
+  // So hold a reference for the length of the call, and touch nothing of
+  // `impl_` after the item, which may have freed it.
+  dispatch_queue_t queue = impl_->queue;
+  dispatch_retain(queue);
   // The caller waits, so the function can be lent rather than copied.
-  dispatch_sync_f(impl_->queue,
-                  const_cast<std::function<void()>*>(&work), &runBorrowedWork);
+  dispatch_sync_f(queue, const_cast<std::function<void()>*>(&work),
+                  &runBorrowedWork);
+  dispatch_release(queue);
 }
 
 bool SerialQueue::isCurrent() const {
