@@ -74,12 +74,15 @@ SerialQueue::~SerialQueue() {
 }
 
 void SerialQueue::async(std::function<void()> work) {
-  State& state = *impl_->state;
+  // The call holds the state until it returns: once the item is in line it
+  // may run at once and release the queue's last owner (sync() is such a
+  // caller), and the wake-up below must not reach a freed queue.
+  std::shared_ptr<State> state = impl_->state;
   {
-    std::lock_guard<std::mutex> lock(state.mutex);
-    state.items.push_back({Clock::now(), std::move(work)});
+    std::lock_guard<std::mutex> lock(state->mutex);
+    state->items.push_back({Clock::now(), std::move(work)});
   }
-  state.wake.notify_one();
+  state->wake.notify_one();
 }
 
 void SerialQueue::sync(const std::function<void()>& work) {

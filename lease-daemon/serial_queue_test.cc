@@ -106,8 +106,7 @@ TEST(SerialQueueTest, TicksCoalesceAndWaitTheirTurn) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    // Shared with the handler, which outlives this scope if the queue
-    // fails to stop its timer.
+    // The probe is copied into an item and a handler.
     auto log = std::make_shared<TickLog>();
     auto seen = std::make_shared<std::promise<int>>();
     SerialQueue queue("test");
@@ -145,7 +144,7 @@ TEST(SerialQueueTest, TicksCoalesceAndWaitTheirTurn) {
 // outlives the queue.
 TEST(SerialQueueTest, TimersDoNotKeepADestroyedQueueRunning) {
   static constexpr auto kPeriod = 20ms;
-  static constexpr auto kTickTakes = 5 * kPeriod;
+  static constexpr auto kTickTakes = 10 * kPeriod;
   // A runaway queue's ticks turn quick after this many, so that the
   // faulty queue stops in the end and the test can report it.
   constexpr int kRunaway = 3;
@@ -158,8 +157,11 @@ TEST(SerialQueueTest, TimersDoNotKeepADestroyedQueueRunning) {
   };
   const struct {
     const char* name;
-    bool byTick;          // else by another thread, once the ticks run
-    int ticksMayStart;    // between the release and the queue's stop
+    bool byTick;  // else by another thread, once the ticks run
+    // Ticks that may start after the release: none when it happens on the
+    // queue; from another thread, one may start before the destructor
+    // stops the queue.
+    int ticksMayStart;
   } cases[] = {
       {"by its own tick", true, 0},
       {"from another thread", false, 1},
@@ -170,18 +172,18 @@ TEST(SerialQueueTest, TimersDoNotKeepADestroyedQueueRunning) {
     shared->owner = std::make_shared<SerialQueue>("test");
     SerialQueue* queue = shared->owner.get();
     auto letGo = [shared, queue] {
-      queue->async([shared] {
-        shared->itemRan.set_value(shared->ticksAfter.load());
-      });
+      queue->async(
+          [shared] { shared->itemRan.set_value(shared->ticksAfter.load()); });
       shared->released = true;
       shared->owner.reset();
     };
-    auto timer = queue->schedule(0ms, kPeriod, [shared, letGo, byTick = c.byTick] {
-      bool first = shared->log.tick() == 1;
-      if (shared->released && ++shared->ticksAfter >= kRunaway) return;
-      std::this_thread::sleep_for(kTickTakes);
-      if (first && byTick) letGo();
-    });
+    auto timer =
+        queue->schedule(0ms, kPeriod, [shared, letGo, byTick = c.byTick] {
+          bool first = shared->log.tick() == 1;
+          if (shared->released && ++shared->ticksAfter >= kRunaway) return;
+          std::this_thread::sleep_for(kTickTakes);
+          if (first && byTick) letGo();
+        });
     ASSERT_TRUE(shared->log.awaitFirst());
     if (!c.byTick) letGo();
     std::future<int> ran = shared->itemRan.get_future();
