@@ -153,7 +153,9 @@ TEST(SerialQueueTest, TimersDoNotKeepADestroyedQueueRunning) {
     TickLog log;
     std::atomic<bool> released{false};
     std::atomic<int> ticksAfter{0};
-    std::promise<int> itemRan;  // the ticks started after the release
+    // Ticks started after the release, as an item queued just before it
+    // saw them.
+    std::promise<int> itemRan;
   };
   const struct {
     const char* name;
@@ -171,6 +173,7 @@ TEST(SerialQueueTest, TimersDoNotKeepADestroyedQueueRunning) {
     auto shared = std::make_shared<Shared>();
     shared->owner = std::make_shared<SerialQueue>("test");
     SerialQueue* queue = shared->owner.get();
+    std::future<int> ran = shared->itemRan.get_future();
     auto letGo = [shared, queue] {
       queue->async(
           [shared] { shared->itemRan.set_value(shared->ticksAfter.load()); });
@@ -186,7 +189,6 @@ TEST(SerialQueueTest, TimersDoNotKeepADestroyedQueueRunning) {
         });
     ASSERT_TRUE(shared->log.awaitFirst());
     if (!c.byTick) letGo();
-    std::future<int> ran = shared->itemRan.get_future();
     ASSERT_EQ(ran.wait_for(kPatience), std::future_status::ready);
     EXPECT_LE(ran.get(), c.ticksMayStart);
     if (!c.byTick) {
