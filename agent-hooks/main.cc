@@ -283,8 +283,8 @@ std::optional<Plan> planChange(const Options& options, vesk::Agent agent,
     const char* how =
         agent == vesk::Agent::kCursor && error.find("syntax error") !=
                                              std::string::npos
-            ? "Cursor reads hooks.json as strict JSON, without comments, "
-              "so a commented file is not one it can use either. "
+            ? "Cursor's documentation describes hooks.json as plain JSON, "
+              "without comments; this file cannot be edited as such. "
             : "";
     std::fprintf(stderr,
                  "vesk-agent-hooks: %s: %s\n%sNothing was changed. Fix the "
