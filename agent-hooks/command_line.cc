@@ -72,15 +72,11 @@ const char kAgentHooksUsage[] =
 
 namespace {
 
-// Starts getopt_long afresh: the GNU and BSD C libraries reset it
-// differently.
+// Starts getopt_long afresh: optind 0 makes both glibc's and the BSD
+// getopt_long (macOS) reset their state, a process may parse more than one
+// command line.
 void resetGetopt() {
-#if defined(__APPLE__) || defined(__FreeBSD__)
-  optreset = 1;
-  optind = 1;
-#else
   optind = 0;
-#endif
   opterr = 0;
 }
 

@@ -531,7 +531,14 @@ int run(const Options& options) {
     return kExitFailure;
   }
   std::vector<vesk::HookRow> claudeRows;
-  bool claudeWanted = options.agent != "cursor" && options.command != "uninstall";
+  // Claude Code's version matters only where its entries are written.
+  std::error_code ec;
+  bool claudeWanted =
+      options.command != "uninstall" &&
+      (options.agent == "claude-code" ||
+       (options.agent == "all" &&
+        std::filesystem::is_directory(
+            settingsPath(*home, vesk::Agent::kClaudeCode).parent_path(), ec)));
   if (claudeWanted) {
     auto version = claudeVersion(options);
     if (!version) return kExitFailure;
