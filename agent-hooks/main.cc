@@ -37,8 +37,8 @@
 #include <mach-o/dyld.h>
 #endif
 
-#include <cstdio>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
