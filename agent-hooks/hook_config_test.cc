@@ -207,7 +207,8 @@ TEST(EditHooksTest, RefusesWhatTheAgentWouldNotReadEither) {
     const char* text;
     const char* error;
   } cases[] = {
-      {"{\n  // mine\n  \"model\": \"opus\"\n}\n", "line 2, column 3"},
+      {"{\n  // mine\n  \"model\": \"opus\"\n}\n", "line 2, column 3: a comment"},
+      {"{\"model\": /* x */ 1}", "line 1, column 11: a comment"},
       {"{\"model\": \"opus\",}", "line 1, column 18"},
       {"{\"hooks\": {\"Stop\": [", "line 1, column 21"},
       {"[1, 2]", "does not hold a JSON object"},

@@ -109,7 +109,11 @@ std::optional<JsonNode> scanJson(std::string_view text, std::string* error) {
   size_t used = parser.write(text.data(), text.size(), ec);
   if (!ec) parser.finish(ec);
   if (ec) {
-    *error = position(text, used) + ": " + ec.message();
+    bool comment = used + 1 < text.size() && text[used] == '/' &&
+                   (text[used + 1] == '/' || text[used + 1] == '*');
+    *error = position(text, used) + ": " +
+             (comment ? "a comment, which JSON does not allow"
+                      : ec.message());
     return std::nullopt;
   }
   return Scanner(text).value();

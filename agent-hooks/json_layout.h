@@ -35,7 +35,8 @@ struct JsonNode {
 };
 
 // The layout of `text`, or nullopt with `*error` saying what is wrong and
-// where ("line 2, column 3: syntax error").
+// where ("line 2, column 3: syntax error", or for "//" and "/*": "line 2,
+// column 3: a comment, which JSON does not allow").
 std::optional<JsonNode> scanJson(std::string_view text, std::string* error);
 
 // The value of `node` in `text`, parsed by Boost.JSON; null when it cannot

@@ -281,8 +281,8 @@ std::optional<Plan> planChange(const Options& options, vesk::Agent agent,
   auto file = vesk::readSettingsFile(path, &error);
   if (!file) {
     const char* how =
-        agent == vesk::Agent::kCursor && error.find("syntax error") !=
-                                             std::string::npos
+        agent == vesk::Agent::kCursor &&
+                error.find("a comment") != std::string::npos
             ? "Cursor's documentation describes hooks.json as plain JSON, "
               "without comments; this file cannot be edited as such. "
             : "";
