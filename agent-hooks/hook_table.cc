@@ -12,8 +12,9 @@ namespace {
 // permission hook when Cursor loads this file as a third-party config.
 // Notification is wired only for the types the hook keeps; it drops the rest.
 // Each event's first release is taken from Claude Code's changelog.
-// PostToolUseFailure is never announced there; 2.1.33 is a release that
-// certainly has it (it was documented before TeammateIdle arrived there).
+// PostToolUseFailure is never announced there; 2.1.33 is taken as a safe
+// bound: lists of hook events name it before TeammateIdle, which 2.1.33
+// added.
 constexpr HookRow kClaudeCode[] = {
     {"SessionStart", "startup|resume|clear", "idle", {1, 0, 62}},
     {"UserPromptSubmit", "", "working", {1, 0, 54}},
