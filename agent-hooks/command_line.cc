@@ -1,6 +1,9 @@
 #include "command_line.h"
 
-#include <cstring>
+#include <getopt.h>
+
+#include <string_view>
+#include <vector>
 
 #include "hook_table.h"
 
@@ -21,6 +24,10 @@ bool checkOptions(const Options& options, std::string* error) {
     *error = "print needs --agent claude-code or --agent cursor";
   } else if (command == "print" && options.dryRun) {
     *error = "--dry-run goes with install and uninstall";
+  } else if (!options.claudeVersion.empty() &&
+             !AgentVersion::parse(options.claudeVersion)) {
+    *error = "--claude-version needs a version such as 2.1.78, not \"" +
+             options.claudeVersion + "\"";
   } else {
     return true;
   }
@@ -32,13 +39,16 @@ bool checkOptions(const Options& options, std::string* error) {
 const char kAgentHooksUsage[] =
     "usage: vesk-agent-hooks install   [--agent claude-code|cursor|all] "
     "[--bridge PATH]\n"
-    "                                  [--allow-root] [--dry-run]\n"
+    "                                  [--claude-version VERSION] "
+    "[--allow-root]\n"
+    "                                  [--dry-run]\n"
     "       vesk-agent-hooks uninstall [--agent claude-code|cursor|all] "
     "[--allow-root]\n"
     "                                  [--dry-run]\n"
     "       vesk-agent-hooks print      --agent claude-code|cursor "
     "[--bridge PATH]\n"
-    "       vesk-agent-hooks --help | --version\n"
+    "                                  [--claude-version VERSION]\n"
+    "       vesk-agent-hooks -h | --help | --version\n"
     "\n"
     "install    adds VeskAgentBridge's hooks to ~/.claude/settings.json and\n"
     "           ~/.cursor/hooks.json, keeping everything else in them\n"
@@ -49,48 +59,102 @@ const char kAgentHooksUsage[] =
     "           folder (~/.claude, ~/.cursor) does not exist\n"
     "--bridge   absolute path of VeskAgentBridge; default: the one next to\n"
     "           this program\n"
-    "--allow-root  change the settings in $HOME even when run as root (the\n"
-    "           agents read the settings of the user they run as)\n"
-    "--dry-run  check everything and show the changes, but change nothing\n";
+    "--claude-version  the Claude Code version to write entries for;\n"
+    "           default: what `claude --version` says, or without claude\n"
+    "           on PATH only the events every version since 1.0.85 knows\n"
+    "--allow-root  change the settings in $HOME even when run as root,\n"
+    "           as the owner of $HOME (the agents read the settings of the\n"
+    "           user they run as)\n"
+    "--dry-run  check everything and show the changes as a diff that\n"
+    "           patch(1) applies, but change nothing\n"
+    "\n"
+    "Exit status: 0 done, 1 failed (nothing changed), 2 usage error,\n"
+    "3 no agent folder found (nothing to do).\n";
+
+namespace {
+
+// Starts getopt_long afresh: optind 0 makes both glibc's and the BSD
+// getopt_long (macOS) reset their state, a process may parse more than one
+// command line.
+void resetGetopt() {
+  optind = 0;
+  opterr = 0;
+}
+
+enum OptionId {
+  kAgent = 1,
+  kBridge,
+  kClaudeVersion,
+  kAllowRoot,
+  kDryRun,
+  kHelp,
+  kVersion
+};
+
+constexpr option kLongOptions[] = {
+    {"agent", required_argument, nullptr, kAgent},
+    {"bridge", required_argument, nullptr, kBridge},
+    {"claude-version", required_argument, nullptr, kClaudeVersion},
+    {"allow-root", no_argument, nullptr, kAllowRoot},
+    {"dry-run", no_argument, nullptr, kDryRun},
+    {"help", no_argument, nullptr, kHelp},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+// The option getopt_long just refused, as the user wrote it.
+std::string refusedOption(char* const* args) {
+  // Long options carry ids below ' '; a short one is its own letter.
+  if (optopt >= ' ') return std::string("-") + static_cast<char>(optopt);
+  std::string_view arg = args[optind - 1];
+  return std::string(arg.substr(0, arg.find('=')));
+}
+
+}  // namespace
 
 std::optional<CommandLine> parseCommandLine(int argc, char** argv,
                                             std::string* error) {
   CommandLine line;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 ||
-        std::strcmp(argv[i], "-h") == 0) {
-      line.help = true;
-      return line;
-    }
-    if (std::strcmp(argv[i], "--version") == 0) line.version = true;
-  }
-  if (line.version) return line;
   Options& options = line.options;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    std::string* value = nullptr;
-    if (arg == "--allow-root") {
+  std::string firstError;
+  // getopt_long reorders its argument vector; it gets a copy.
+  std::vector<char*> args(argv, argv + argc);
+  args.push_back(nullptr);
+  resetGetopt();
+  for (int id; (id = getopt_long(argc, args.data(), ":h", kLongOptions,
+                                 nullptr)) != -1;) {
+    std::string problem;
+    if (id == 'h' || id == kHelp) {
+      line.help = true;
+    } else if (id == kVersion) {
+      line.version = true;
+    } else if (id == kAllowRoot) {
       options.allowRoot = true;
-    } else if (arg == "--dry-run") {
+    } else if (id == kDryRun) {
       options.dryRun = true;
-    } else if (arg == "--agent") {
-      value = &options.agent;
-    } else if (arg == "--bridge") {
-      value = &options.bridge;
-    } else if (arg.starts_with("-") || !options.command.empty()) {
-      *error = "unknown argument \"" + arg + "\"";
-      return std::nullopt;
+    } else if (id == kAgent) {
+      options.agent = optarg;
+    } else if (id == kBridge) {
+      options.bridge = optarg;
+    } else if (id == kClaudeVersion) {
+      options.claudeVersion = optarg;
+    } else if (id == ':') {
+      problem = refusedOption(args.data()) + " needs a value";
     } else {
-      options.command = arg;
+      problem = "unknown argument \"" + refusedOption(args.data()) + "\"";
     }
-    if (value == nullptr) continue;
-    if (i + 1 >= argc) {
-      *error = arg + " needs a value";
-      return std::nullopt;
-    }
-    *value = argv[++i];
+    if (firstError.empty()) firstError = problem;
   }
-  if (!checkOptions(options, error)) return std::nullopt;
+  if (line.help || line.version) return line;
+  for (int i = optind; i < argc && firstError.empty(); ++i) {
+    if (options.command.empty()) {
+      options.command = args[i];
+    } else {
+      firstError = "unknown argument \"" + std::string(args[i]) + "\"";
+    }
+  }
+  *error = firstError;
+  if (!error->empty() || !checkOptions(options, error)) return std::nullopt;
   return line;
 }
 

@@ -16,6 +16,7 @@ struct Options {
   std::string command;        // install, uninstall or print
   std::string agent = "all";  // claude-code, cursor or all
   std::string bridge;         // empty: the VeskAgentBridge beside the program
+  std::string claudeVersion;  // empty: ask `claude --version`
   bool allowRoot = false;
   bool dryRun = false;
 };
@@ -27,10 +28,14 @@ struct CommandLine {
   Options options;
 };
 
-// Parses the arguments; --help and --version anywhere win over the rest.
+// Parses the arguments with getopt_long (GNU forms: "--agent=cursor" or
+// "--agent cursor", options before or after the command, "--" ends the
+// options, -h is --help); --help and --version anywhere win over the rest,
+// but a value that looks like an option ("--bridge --help") is a value.
 // Otherwise the command must be install, uninstall or print, the agent one
 // the installer knows, and the options fit the command. Returns nullopt
-// with `*error` saying what is wrong for a usage error.
+// with `*error` saying what is wrong for a usage error. Uses getopt_long's
+// globals: call from one thread at a time.
 std::optional<CommandLine> parseCommandLine(int argc, char** argv,
                                             std::string* error);
 

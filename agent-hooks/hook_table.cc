@@ -1,5 +1,8 @@
 #include "hook_table.h"
 
+#include <cctype>
+#include <charconv>
+
 namespace vesk {
 namespace {
 
@@ -8,33 +11,37 @@ namespace {
 // PostToolUse, and a narrow matcher keeps the entry from acting as a silent
 // permission hook when Cursor loads this file as a third-party config.
 // Notification is wired only for the types the hook keeps; it drops the rest.
+// Each event's first release is taken from Claude Code's changelog.
+// PostToolUseFailure is never announced there; 2.1.33 is taken as a safe
+// bound: lists of hook events name it before TeammateIdle, which 2.1.33
+// added.
 constexpr HookRow kClaudeCode[] = {
-    {"SessionStart", "startup|resume|clear", "idle"},
-    {"UserPromptSubmit", "", "working"},
-    {"PreToolUse", "AskUserQuestion|ExitPlanMode", "working"},
-    {"PermissionRequest", "", "needsAttention"},
-    {"PostToolUse", "", "working"},
-    {"PostToolUseFailure", "", "working"},
+    {"SessionStart", "startup|resume|clear", "idle", {1, 0, 62}},
+    {"UserPromptSubmit", "", "working", {1, 0, 54}},
+    {"PreToolUse", "AskUserQuestion|ExitPlanMode", "working", {1, 0, 38}},
+    {"PermissionRequest", "", "needsAttention", {2, 0, 45}},
+    {"PostToolUse", "", "working", {1, 0, 38}},
+    {"PostToolUseFailure", "", "working", {2, 1, 33}},
     {"Notification",
      "permission_prompt|elicitation_dialog|elicitation_url_dialog|"
      "agent_needs_input",
-     "needsAttention"},
-    {"Stop", "", "idle"},
-    {"StopFailure", "", "idle"},
-    {"SessionEnd", "", "idle"},
+     "needsAttention", {1, 0, 38}},
+    {"Stop", "", "idle", {1, 0, 38}},
+    {"StopFailure", "", "idle", {2, 1, 78}},
+    {"SessionEnd", "", "idle", {1, 0, 85}},
 };
 
 // Cursor. Only events whose empty answer is harmless: none of the permission
 // hooks (preToolUse, beforeShellExecution, beforeMCPExecution,
 // beforeReadFile, subagentStart), which treat an empty answer as a refusal.
 constexpr HookRow kCursor[] = {
-    {"beforeSubmitPrompt", "", "working"},
-    {"postToolUse", "", "working"},
-    {"postToolUseFailure", "", "working"},
-    {"afterShellExecution", "", "working"},
-    {"afterMCPExecution", "", "working"},
-    {"afterFileEdit", "", "working"},
-    {"stop", "", "idle"},
+    {"beforeSubmitPrompt", "", "working", {}},
+    {"postToolUse", "", "working", {}},
+    {"postToolUseFailure", "", "working", {}},
+    {"afterShellExecution", "", "working", {}},
+    {"afterMCPExecution", "", "working", {}},
+    {"afterFileEdit", "", "working", {}},
+    {"stop", "", "idle", {}},
 };
 
 bool needsQuoting(std::string_view word) {
@@ -111,6 +118,38 @@ std::string firstShellWord(std::string_view command) {
 std::span<const HookRow> hookTable(Agent agent) {
   if (agent == Agent::kClaudeCode) return kClaudeCode;
   return kCursor;
+}
+
+std::vector<HookRow> hookRows(Agent agent, AgentVersion version) {
+  std::vector<HookRow> rows;
+  if (agent == Agent::kClaudeCode && version < kOldestClaudeCode) return rows;
+  for (const HookRow& row : hookTable(agent)) {
+    if (agent == Agent::kCursor || row.since <= version) rows.push_back(row);
+  }
+  return rows;
+}
+
+std::optional<AgentVersion> AgentVersion::parse(std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (i > 0 && std::isdigit(static_cast<unsigned char>(text[i - 1]))) continue;
+    AgentVersion version;
+    int* parts[] = {&version.major, &version.minor, &version.patch};
+    const char* p = text.data() + i;
+    const char* end = text.data() + text.size();
+    bool ok = true;
+    for (int k = 0; k < 3 && ok; ++k) {
+      auto [next, ec] = std::from_chars(p, end, *parts[k]);
+      ok = ec == std::errc() && (k == 2 || (next < end && *next == '.'));
+      p = next + (k < 2 ? 1 : 0);
+    }
+    if (ok) return version;
+  }
+  return std::nullopt;
+}
+
+std::string AgentVersion::text() const {
+  return std::to_string(major) + "." + std::to_string(minor) + "." +
+         std::to_string(patch);
 }
 
 std::string_view agentName(Agent agent) {

@@ -8,25 +8,53 @@
 #ifndef VESK_AGENT_HOOKS_HOOK_TABLE_H_
 #define VESK_AGENT_HOOKS_HOOK_TABLE_H_
 
+#include <compare>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vesk {
 
 enum class Agent { kClaudeCode, kCursor };
 
+// A release number such as 2.1.78, compared part by part.
+struct AgentVersion {
+  int major = 0;
+  int minor = 0;
+  int patch = 0;
+  auto operator<=>(const AgentVersion&) const = default;
+  // The first "X.Y.Z" of `text` (what `claude --version` prints starts
+  // with it: "2.1.78 (Claude Code)"), or nullopt when it holds none.
+  static std::optional<AgentVersion> parse(std::string_view text);
+  std::string text() const;
+};
+
 // One wired event. `matcher` is empty when the event runs for every tool,
 // source or notification type (the entry then carries no "matcher").
+// `since` is the first Claude Code release that knows the event (Claude
+// Code ignores a whole settings file that names an event it does not
+// know); Cursor skips unknown events, so its rows carry none.
 struct HookRow {
   std::string_view event;
   std::string_view matcher;
   std::string_view baseState;
+  AgentVersion since;
 };
 
-// The rows for `agent`, in the order they are written.
+// The oldest Claude Code whose hooks take a "timeout" (hooks came in 1.0.38,
+// per-command timeouts in 1.0.41); older ones get no entries.
+inline constexpr AgentVersion kOldestClaudeCode{1, 0, 41};
+// What is written when the Claude Code version is unknown: the events every
+// release since 1.0.85 knows.
+inline constexpr AgentVersion kAssumedClaudeCode{1, 0, 85};
+
+// Every row for `agent`, in the order they are written.
 std::span<const HookRow> hookTable(Agent agent);
+
+// The rows `agent` at `version` knows (for Cursor, all of them).
+std::vector<HookRow> hookRows(Agent agent, AgentVersion version);
 
 // The agent's name as VeskAgentBridge expects it: "Claude Code" or "Cursor".
 std::string_view agentName(Agent agent);

@@ -1,10 +1,13 @@
 #include "settings_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,7 +16,6 @@
 #include <utility>
 #include <vector>
 
-#include <boost/json/stream_parser.hpp>
 
 namespace vesk {
 namespace {
@@ -22,15 +24,17 @@ std::string errnoText(const std::string& what, const std::filesystem::path& p) {
   return what + " " + p.string() + ": " + std::strerror(errno);
 }
 
+// Reads all of `fd`, stopping one byte past kMaxSettingsBytes.
 bool readAll(int fd, std::string* out) {
   char buffer[65536];
-  for (;;) {
+  while (out->size() <= kMaxSettingsBytes) {
     ssize_t n = read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) return true;
     out->append(buffer, static_cast<size_t>(n));
   }
+  return true;
 }
 
 bool writeAll(int fd, const std::string& text) {
@@ -42,20 +46,6 @@ bool writeAll(int fd, const std::string& text) {
     done += static_cast<size_t>(n);
   }
   return true;
-}
-
-// Line and column (both from 1) of byte `offset` in `text`.
-std::string position(const std::string& text, size_t offset) {
-  size_t line = 1, column = 1;
-  for (size_t i = 0; i < offset && i < text.size(); ++i) {
-    if (text[i] == '\n') {
-      ++line;
-      column = 1;
-    } else {
-      ++column;
-    }
-  }
-  return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
 bool onlyWhiteSpace(const std::string& text) {
@@ -154,8 +144,30 @@ std::optional<std::pair<std::string, int>> backupKey(
   return std::make_pair(stamp, std::stoi(std::string(counter)));
 }
 
+constexpr char kTempInfix[] = ".vesk-tmp-";
+
+// A new temporary file beside `file`, named for this process, open for
+// writing; -1 with errno set on failure.
+int makeTemp(const std::filesystem::path& file, std::string* name) {
+  *name = file.string() + kTempInfix + std::to_string(getpid()) + "-XXXXXX";
+  return mkstemp(name->data());
+}
+
+// Copies the file as read to a temporary file, then links it to a free
+// backup name: the backup's name never shows a partial copy.
 std::optional<std::filesystem::path> backUp(const SettingsFile& file,
                                             std::string* error) {
+  std::string temp;
+  int fd = makeTemp(file.path, &temp);
+  if (fd < 0) {
+    *error = errnoText("cannot create a backup beside", file.path);
+    return std::nullopt;
+  }
+  if (!fillAndClose(fd, file.text, file.mode, file.uid, file.gid)) {
+    *error = errnoText("cannot write the backup of", file.path);
+    unlink(temp.c_str());
+    return std::nullopt;
+  }
   char stamp[32];
   std::time_t now = std::time(nullptr);
   struct tm utc;
@@ -165,22 +177,47 @@ std::optional<std::filesystem::path> backUp(const SettingsFile& file,
   for (int attempt = 0; attempt < kBackupAttempts; ++attempt) {
     std::string name =
         attempt == 0 ? base : base + "-" + std::to_string(attempt);
-    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                  file.mode & 0777);
-    if (fd < 0 && errno == EEXIST) continue;
-    if (fd < 0) {
+    if (link(temp.c_str(), name.c_str()) == 0) {
+      unlink(temp.c_str());
+      return std::filesystem::path(name);
+    }
+    if (errno != EEXIST) {
       *error = errnoText("cannot create the backup", name);
+      unlink(temp.c_str());
       return std::nullopt;
     }
-    if (!fillAndClose(fd, file.text, file.mode, file.uid, file.gid)) {
-      *error = errnoText("cannot write the backup", name);
-      unlink(name.c_str());
-      return std::nullopt;
-    }
-    return std::filesystem::path(name);
   }
+  unlink(temp.c_str());
   *error = "cannot find a free backup name next to " + file.path.string();
   return std::nullopt;
+}
+
+// Whether `name` is a temporary file of `settingsName` whose process is
+// gone: "<settingsName>.vesk-tmp-<pid>-XXXXXX", or the "<settingsName>.vesk-
+// XXXXXX" that earlier versions left without a process id.
+bool isLeftover(std::string_view name, std::string_view settingsName) {
+  if (!name.starts_with(settingsName)) return false;
+  name.remove_prefix(settingsName.size());
+  auto isAlnum = [](std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) {
+      return std::isalnum(static_cast<unsigned char>(c));
+    });
+  };
+  if (name.starts_with(".vesk-") && name.size() == 12 &&
+      isAlnum(name.substr(6))) {
+    return true;
+  }
+  if (!name.starts_with(kTempInfix)) return false;
+  name.remove_prefix(sizeof kTempInfix - 1);
+  size_t dash = name.find('-');
+  if (dash == std::string_view::npos || !allDigits(name.substr(0, dash)) ||
+      name.size() != dash + 7 || !isAlnum(name.substr(dash + 1))) {
+    return false;
+  }
+  long pid = std::strtol(std::string(name.substr(0, dash)).c_str(), nullptr,
+                         10);
+  return pid > 0 && pid != getpid() && kill(static_cast<pid_t>(pid), 0) != 0 &&
+         errno == ESRCH;
 }
 
 // Makes the agent's missing folder (~/.claude); as root, with the owner of
@@ -220,7 +257,9 @@ std::optional<SettingsFile> readSettingsFile(const std::filesystem::path& path,
     }
   }
 
-  int fd = open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO at the path cannot hold the open; its type
+  // is checked before a byte is read.
+  int fd = open(file.path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     if (errno != ENOENT) {
       *error = errnoText("cannot open", file.path);
@@ -236,7 +275,9 @@ std::optional<SettingsFile> readSettingsFile(const std::filesystem::path& path,
     return file;
   }
   struct stat st;
-  bool ok = fstat(fd, &st) == 0 && readAll(fd, &file.text);
+  bool ok = fstat(fd, &st) == 0;
+  bool regular = ok && S_ISREG(st.st_mode);
+  ok = ok && (!regular || readAll(fd, &file.text));
   int saved = errno;
   close(fd);
   errno = saved;
@@ -244,8 +285,16 @@ std::optional<SettingsFile> readSettingsFile(const std::filesystem::path& path,
     *error = errnoText("cannot read", file.path);
     return std::nullopt;
   }
-  if (!S_ISREG(st.st_mode)) {
-    *error = file.path.string() + " is not a regular file";
+  if (!regular) {
+    *error = file.path.string() +
+             " is not a regular file (a FIFO, device or folder); refusing to "
+             "read it";
+    return std::nullopt;
+  }
+  if (file.text.size() > kMaxSettingsBytes) {
+    *error = file.path.string() + " is larger than " +
+             std::to_string(kMaxSettingsBytes >> 20) +
+             " MiB; that is no settings file";
     return std::nullopt;
   }
   file.exists = true;
@@ -254,22 +303,33 @@ std::optional<SettingsFile> readSettingsFile(const std::filesystem::path& path,
   file.gid = st.st_gid;
   if (onlyWhiteSpace(file.text)) return file;
 
-  boost::json::stream_parser parser;
-  boost::system::error_code parseError;
-  size_t used = parser.write(file.text.data(), file.text.size(), parseError);
-  if (!parseError) parser.finish(parseError);
-  if (parseError) {
-    *error = "cannot parse " + file.path.string() + " (" +
-             position(file.text, used) + "): " + parseError.message();
+  std::string parseError;
+  file.layout = scanJson(file.text, &parseError);
+  if (!file.layout) {
+    *error = "cannot parse " + file.path.string() + " (" + parseError + ")";
     return std::nullopt;
   }
-  boost::json::value value = parser.release();
-  if (!value.is_object()) {
-    *error = file.path.string() + " does not hold a JSON object";
-    return std::nullopt;
-  }
-  file.settings = std::move(value.get_object());
   return file;
+}
+
+bool unchangedSince(const SettingsFile& file, std::string* error) {
+  std::string ignored;
+  auto now = readSettingsFile(file.path, &ignored);
+  if (now && now->exists == file.exists && now->text == file.text) return true;
+  *error = file.path.string() +
+           " was changed by another program while this one was editing it";
+  return false;
+}
+
+void removeLeftovers(const std::filesystem::path& path) {
+  std::error_code ec;
+  std::string settingsName = path.filename().string();
+  for (const auto& entry :
+       std::filesystem::directory_iterator(path.parent_path(), ec)) {
+    if (isLeftover(entry.path().filename().string(), settingsName)) {
+      unlink(entry.path().c_str());
+    }
+  }
 }
 
 bool checkReplaceable(const SettingsFile& file, std::string* error) {
@@ -308,8 +368,8 @@ std::optional<StagedFile> stageSettingsFile(const SettingsFile& file,
     }
   }
 
-  std::string temp = dir / (file.path.filename().string() + ".vesk-XXXXXX");
-  int fd = mkstemp(temp.data());
+  std::string temp;
+  int fd = makeTemp(file.path, &temp);
   if (fd < 0) {
     *error = errnoText("cannot create a temporary file in", dir);
     discardStaged(staged);
@@ -348,7 +408,8 @@ void discardStaged(const StagedFile& staged) {
   if (!staged.createdFolder.empty()) rmdir(staged.createdFolder.c_str());
 }
 
-bool pruneBackups(const SettingsFile& file, size_t keep, std::string* error) {
+bool pruneBackups(const SettingsFile& file, size_t keep,
+                  const std::filesystem::path& kept, std::string* error) {
   std::filesystem::path dir = file.path.parent_path();
   std::string settingsName = file.path.filename().string();
   std::vector<std::pair<std::pair<std::string, int>, std::filesystem::path>>
@@ -360,16 +421,20 @@ bool pruneBackups(const SettingsFile& file, size_t keep, std::string* error) {
       continue;
     }
     auto key = backupKey(entry.path().filename().string(), settingsName);
-    if (key) backups.emplace_back(std::move(*key), entry.path());
+    if (key && entry.path() != kept) {
+      backups.emplace_back(std::move(*key), entry.path());
+    }
   }
   if (ec) {
     *error = "cannot list " + dir.string() + ": " + ec.message();
     return false;
   }
-  if (backups.size() <= keep) return true;
+  // The backup just made is one of the `keep`.
+  size_t others = keep > 0 ? keep - 1 : 0;
+  if (backups.size() <= others) return true;
   std::sort(backups.begin(), backups.end());
   bool ok = true;
-  for (size_t i = 0; i + keep < backups.size(); ++i) {
+  for (size_t i = 0; i + others < backups.size(); ++i) {
     const std::filesystem::path& old = backups[i].second;
     if (unlink(old.c_str()) != 0 && errno != ENOENT && ok) {
       *error = errnoText("cannot remove the old backup", old);

@@ -1,8 +1,10 @@
 // Reading and replacing an agent's settings file safely.
 //
-// A file is read whole and parsed as strict JSON (no comments, no trailing
-// commas); it must hold one object. A missing file, or one holding only
-// white space, reads as an empty object. When the path is a symbolic link
+// A file is read whole, up to kMaxSettingsBytes, and only when it is a
+// regular file (a FIFO or a device at the path is refused before anything
+// is read from it); its layout is scanned as strict JSON (no comments, no
+// trailing commas). A missing file, or one holding only white space, has no
+// layout. When the path is a symbolic link
 // (a settings file kept in a dotfiles folder), the file it points to is read
 // and replaced and the link stays; a link that points to nothing is refused,
 // since writing through it would create a file wherever it points.
@@ -11,8 +13,12 @@
 // not at all: staging backs the old file up and writes the new text to a
 // temporary file beside it; committing renames that over the old file, so
 // readers see the old or the new file and never a mix. The new file keeps
-// the old one's mode and owner. All functions run on the calling thread and
-// report failure as a value with a message naming the file in `*error`.
+// the old one's mode and owner. Temporary files carry the staging process's
+// id ("<name>.vesk-tmp-<pid>-XXXXXX"); a backup is written under such a
+// name and linked to its own name only once complete, so a run that is
+// killed leaves no partial backup, and the next run removes what a dead
+// process left. All functions run on the calling thread and report failure
+// as a value with a message naming the file in `*error`.
 #ifndef VESK_AGENT_HOOKS_SETTINGS_FILE_H_
 #define VESK_AGENT_HOOKS_SETTINGS_FILE_H_
 
@@ -22,15 +28,18 @@
 #include <optional>
 #include <string>
 
-#include <boost/json/object.hpp>
+#include "json_layout.h"
 
 namespace vesk {
+
+// Settings files are small; anything larger is not one.
+inline constexpr size_t kMaxSettingsBytes = 4 << 20;
 
 struct SettingsFile {
   std::filesystem::path path;  // the file itself, symbolic links resolved
   bool exists = false;
   std::string text;  // the bytes read, empty when the file does not exist
-  boost::json::object settings;
+  std::optional<JsonNode> layout;  // none for a missing or blank file
   mode_t mode = 0644;  // the file's permission bits, or those for a new file
   uid_t uid = 0;       // the file's owner, when it exists
   gid_t gid = 0;
@@ -41,6 +50,14 @@ struct SettingsFile {
 // folder is a symbolic link to nothing.
 std::optional<SettingsFile> readSettingsFile(const std::filesystem::path& path,
                                              std::string* error);
+
+// Whether the file at `file.path` still holds what was read (or is still
+// missing): false, with `*error` set, when another program changed it.
+bool unchangedSince(const SettingsFile& file, std::string* error);
+
+// Removes the temporary files beside `path` that a killed run left behind
+// (their process is gone).
+void removeLeftovers(const std::filesystem::path& path);
 
 // Whether the file can be replaced as its owner could: the file (when it
 // exists) and the folder holding it (or, when that folder is missing, the
@@ -75,12 +92,15 @@ bool commitSettingsFile(const SettingsFile& file, const StagedFile& staged,
 void discardStaged(const StagedFile& staged);
 
 // Keeps the newest `keep` of the file's backups and removes the older ones,
-// ordered by the time (and counter) in their names. Only files named exactly
+// ordered by the time (and counter) in their names; `kept`, the backup just
+// made, always counts among those kept, whatever time stamps the others
+// carry. Only files named exactly
 // as staging names them ("<path>.vesk-backup-YYYYMMDDTHHMMSSZ" with an
 // optional "-N") count; anything else beside the file stays. Returns false
 // with `*error` naming a backup that could not be removed (the rest are
 // still tried).
-bool pruneBackups(const SettingsFile& file, size_t keep, std::string* error);
+bool pruneBackups(const SettingsFile& file, size_t keep,
+                  const std::filesystem::path& kept, std::string* error);
 
 }  // namespace vesk
 

@@ -18,14 +18,15 @@ struct Edit {
   std::string_view line;
 };
 
-// The lines of `text`; a missing final newline makes no difference.
+// The lines of `text`, each with its newline: a last line without one
+// differs from the same line with one, as it does to patch.
 Lines splitLines(std::string_view text) {
   Lines lines;
   while (!text.empty()) {
     size_t end = text.find('\n');
-    if (end == std::string_view::npos) end = text.size();
+    end = end == std::string_view::npos ? text.size() : end + 1;
     lines.push_back(text.substr(0, end));
-    text.remove_prefix(std::min(end + 1, text.size()));
+    text.remove_prefix(end);
   }
   return lines;
 }
@@ -106,7 +107,9 @@ void appendHunk(std::string& out, const std::vector<Edit>& edits, size_t begin,
   for (size_t k = begin; k < end; ++k) {
     out.push_back(edits[k].op);
     out.append(edits[k].line);
-    out.push_back('\n');
+    if (!edits[k].line.ends_with('\n')) {
+      out += "\n\\ No newline at end of file\n";
+    }
   }
 }
 

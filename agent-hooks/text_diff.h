@@ -1,7 +1,9 @@
 // A line diff for showing a planned change to a settings file: the lines of
 // `oldText` and `newText` compared in the unified format ("@@ -a,b +c,d @@"
 // hunks, " " for kept lines, "-" removed, "+" added) with three lines of
-// context, without the "---"/"+++" header. Equal texts give "". A pure
+// context, without the "---"/"+++" header; a last line without a newline
+// is followed by "\ No newline at end of file", so that patch(1) recreates
+// the new text byte for byte. Equal texts give "". A pure
 // function, safe on any thread. When the changed middle of the two texts is
 // too large to compare line by line (thousands of lines on both sides), it
 // is shown as removed and added whole.

@@ -8,7 +8,7 @@ packages=(
   libboost-json1.81-dev nettle-dev libplist-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  python3 attr util-linux mount procps
+  python3 attr util-linux mount procps patch
   dpkg-dev file systemd lintian
   man-db groff-base
 )

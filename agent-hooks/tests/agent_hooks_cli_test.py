@@ -8,6 +8,7 @@ import glob
 import json
 import os
 import re
+import resource
 import shutil
 import stat
 import subprocess
@@ -20,6 +21,7 @@ VERSION = None
 IS_ROOT = os.geteuid() == 0
 UNSET = object()
 NOBODY = 65534  # its password entry's home, /nonexistent, holds nothing
+FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fixtures")
 
 CLAUDE_SETTINGS = """{
   "$schema": "https://json.schemastore.org/claude-code-settings.json", "model": "opus",
@@ -61,7 +63,8 @@ def snapshot(top):
 def remove_tree(top):
     for folder, dirs, _ in os.walk(top):
         for name in dirs:
-            os.chmod(os.path.join(folder, name), 0o755, follow_symlinks=False)
+            if not os.path.islink(os.path.join(folder, name)):
+                os.chmod(os.path.join(folder, name), 0o755)
     shutil.rmtree(top, ignore_errors=True)
 
 
@@ -98,18 +101,23 @@ class AgentHooksCli(unittest.TestCase):
             f.write(text)
         os.chmod(path, mode)
 
-    def run_tool(self, *args, home=None, user=None, allow_root=True):
+    def run_tool(self, *args, home=None, user=None, allow_root=True,
+                 path=None, preexec_fn=None, binary=False):
         """Runs the tool with HOME `home` (None: the test's, UNSET: none).
 
-        The tool refuses root without --allow-root, and CI runs as root."""
+        The tool refuses root without --allow-root, and CI runs as root.
+        `path` puts a folder first on PATH (for a stand-in claude)."""
         env = {k: v for k, v in os.environ.items() if k != "HOME"}
         if home is not UNSET:
             env["HOME"] = self.home if home is None else home
+        if path is not None:
+            env["PATH"] = path + ":" + env.get("PATH", "/usr/bin:/bin")
         if allow_root and IS_ROOT and user is None:
-            args += ("--allow-root",)
+            args = ("--allow-root",) + args
         return subprocess.run([TOOL, *args], env=env, user=user,
-                              cwd=self.top, capture_output=True, text=True,
-                              timeout=60)
+                              cwd=self.top, capture_output=True,
+                              text=not binary, timeout=60,
+                              preexec_fn=preexec_fn)
 
     def run_ok(self, *args):
         out = self.run_tool(*args)
@@ -260,6 +268,15 @@ class AgentHooksCli(unittest.TestCase):
             (["install", "--force"], 2, "", 'unknown argument "--force"'),
             (["print"], 2, "", "print needs --agent"),
             (["print", "--agent", "cursor", "--dry-run"], 2, "", "--dry-run"),
+            (["print", "--agent=cursor", "--bridge=" + self.bridge], 0,
+             '"version": 1', ""),
+            (["print", "--agent", "cursor", "--bridge", "--help"], 1, "",
+             "--bridge must be absolute: --help"),
+            (["print", "--agent", "cursor", "--bridge",
+              "/nowhere/VeskAgentBridge"], 1, "", "no executable"),
+            (["--", "--help"], 2, "", 'unknown command "--help"'),
+            (["install", "--claude-version", "new"], 2, "", "--claude-version"),
+            (["install", "--agent"], 2, "", "--agent needs a value"),
         ]
         self.write(self.claude, CLAUDE_SETTINGS)
         before = snapshot(self.top)
@@ -275,6 +292,176 @@ class AgentHooksCli(unittest.TestCase):
                 if status == 2:
                     self.assertIn(usage, out.stderr)
                 self.assertEqual(snapshot(self.top), before)
+
+    def test_fixtures_edit_in_place_and_dry_run_patches(self):
+        # Every fixture: the dry run's diff, applied by patch, gives what the
+        # command writes; uninstall after install gives back every byte.
+        for name in sorted(os.listdir(FIXTURES)):
+            if not name.endswith(".json"):
+                continue
+            agents = (["claude-code"] if name.startswith("claude") else
+                      ["cursor"] if name.startswith("cursor") else
+                      ["claude-code", "cursor"])
+            for agent in agents:
+                with self.subTest(fixture=name, agent=agent):
+                    path = self.claude if agent == "claude-code" else self.cursor
+                    remove_tree(self.home)
+                    original = read_bytes(os.path.join(FIXTURES, name))
+                    self.write(path, "")
+                    with open(path, "wb") as f:
+                        f.write(original)
+                    before = original
+                    for command in (["install", "--bridge", self.bridge],
+                                    ["uninstall"]):
+                        args = (*command, "--agent", agent,
+                                "--claude-version", "2.1.78")
+                        if command[0] == "uninstall":
+                            args = (*command, "--agent", agent)
+                        # Bytes: the diff of a CRLF file carries CRs.
+                        dry = self.run_tool(*args, "--dry-run", binary=True)
+                        self.assertEqual(dry.returncode, 0, dry.stderr)
+                        patched = os.path.join(self.top, "patched")
+                        with open(patched, "wb") as f:
+                            f.write(before)
+                        subprocess.run(["patch", "-s", "--binary", "-o", patched + ".out",
+                                        patched], input=dry.stdout,
+                                       check=True, capture_output=True)
+                        self.run_ok(*args)
+                        after = read_bytes(path)
+                        self.assertEqual(read_bytes(patched + ".out"), after)
+                        os.remove(patched + ".out")
+                        before = after
+                    # Stale entries of ours go for good, and a Cursor file
+                    # keeps the "version" its hooks needed.
+                    if "old-install" not in name and "no-version" not in name:
+                        self.assertEqual(read_bytes(path), original)
+
+    def test_what_is_not_a_settings_file_is_refused_unread(self):
+        def fifo():
+            os.mkfifo(self.claude)
+
+        def zero():
+            os.symlink("/dev/zero", self.claude)
+
+        def folder():
+            os.mkdir(self.claude)
+
+        def huge():
+            self.write(self.claude, '{"x": "' + "a" * (5 << 20) + '"}')
+
+        def cursor_comments():
+            self.write(self.cursor, '{\n  // mine\n  "version": 1\n}\n')
+
+        cases = [(fifo, "not a regular file"), (zero, "not a regular file"),
+                 (folder, "not a regular file"), (huge, "larger than"),
+                 (cursor_comments, "without comments")]
+        for fault, message in cases:
+            with self.subTest(fault=fault.__name__):
+                remove_tree(self.home)
+                os.makedirs(os.path.dirname(self.claude))
+                os.makedirs(os.path.dirname(self.cursor))
+                fault()
+                before = snapshot(self.top)
+                out = self.run_tool("install", "--bridge", self.bridge)
+                self.assertEqual(out.returncode, 1, out.stdout)
+                self.assertIn(message, out.stderr)
+                self.assertIn("Nothing was changed", out.stderr)
+                self.assertEqual(snapshot(self.top), before)
+
+    def test_backup_reported_is_kept_and_leftovers_are_removed(self):
+        self.write(self.cursor, CURSOR_HOOKS)
+        folder = os.path.dirname(self.cursor)
+        later = ["hooks.json.vesk-backup-29990101T000000Z",
+                 "hooks.json.vesk-backup-29990101T000000Z-1",
+                 "hooks.json.vesk-backup-29990102T000000Z"]
+        gone = subprocess.run(["true"]).returncode  # a pid now free
+        dead = subprocess.Popen(["true"])
+        dead.wait()
+        leftovers = ["hooks.json.vesk-tmp-%d-aB3dE6" % dead.pid,
+                     "hooks.json.vesk-Xy12Zq"]
+        alive = ["hooks.json.vesk-tmp-%d-aB3dE6" % os.getpid(),
+                 "other.json.vesk-tmp-%d-aB3dE6" % dead.pid]
+        for name in later + leftovers + alive:
+            self.write(os.path.join(folder, name), "{}" * gone)
+        out = self.run_ok("install", "--agent", "cursor", "--bridge",
+                          self.bridge)
+        backup = re.search(r"\(backup: (.*)\)", out.stdout).group(1)
+        self.assertEqual(read_bytes(backup), CURSOR_HOOKS.encode())
+        names = set(os.listdir(folder))
+        self.assertFalse(names & set(leftovers), names)
+        self.assertTrue(set(alive) <= names, names)
+        self.assertEqual(len(self.backups(self.cursor)), 3)
+
+    def test_a_failed_write_leaves_every_file_as_it_was(self):
+        # A file-size limit below the settings' size fails the backup's
+        # write; without SIGXFSZ ignored it would kill the tool mid-way.
+        self.write(self.claude, CLAUDE_SETTINGS)
+        self.write(self.cursor, CURSOR_HOOKS)
+        before = snapshot(self.top)
+        limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (100, 100))
+        out = self.run_tool("install", "--bridge", self.bridge,
+                            preexec_fn=limit)
+        self.assertEqual(out.returncode, 1, out.stdout)
+        self.assertIn("Nothing was changed", out.stderr)
+        self.assertEqual(snapshot(self.top), before)
+
+    def test_claude_entries_follow_the_claude_version(self):
+        stand_in = os.path.join(self.top, "claude-bin")
+
+        def claude(output):
+            self.write(os.path.join(stand_in, "claude"),
+                       "#!/bin/sh\nprintf '%s'\n" % output, 0o755)
+
+        # (claude --version prints, arguments, status, events written,
+        # events left out, text on standard error)
+        cases = [
+            (None, [], 0, ["SessionEnd"], ["PermissionRequest", "StopFailure"],
+             "--claude-version"),
+            ("2.1.20 (Claude Code)", [], 0, ["PermissionRequest"],
+             ["PostToolUseFailure", "StopFailure"], "StopFailure (2.1.78)"),
+            ("2.1.20 (Claude Code)", ["--claude-version=2.1.78"], 0,
+             ["StopFailure"], [], ""),
+            ("1.0.30 (Claude Code)", [], 1, [], [], "older than 1.0.41"),
+        ]
+        for output, extra, status, present, absent, message in cases:
+            with self.subTest(output=output, extra=extra):
+                remove_tree(stand_in)
+                os.makedirs(stand_in)
+                if output is not None:
+                    claude(output)
+                out = self.run_tool("print", "--agent", "claude-code",
+                                    "--bridge", self.bridge, *extra,
+                                    path=stand_in)
+                self.assertEqual(out.returncode, status, out.stderr)
+                self.assertIn(message, out.stderr)
+                events = json.loads(out.stdout)["hooks"] if status == 0 else {}
+                for event in present:
+                    self.assertIn(event, events)
+                for event in absent:
+                    self.assertNotIn(event, events)
+
+    def test_install_without_agent_folders_says_so(self):
+        os.makedirs(self.home)
+        before = snapshot(self.top)
+        out = self.run_tool("install", "--bridge", self.bridge)
+        self.assertEqual(out.returncode, 3, out.stdout)
+        self.assertIn("no agent found", out.stderr)
+        self.assertEqual(snapshot(self.top), before)
+
+    @unittest.skipUnless(IS_ROOT, "runs the tool as root")
+    def test_root_changes_nothing_its_user_could_not(self):
+        owner = 12345
+        outside = os.path.join(self.elsewhere, "root-owned")
+        os.makedirs(outside)
+        os.makedirs(self.home)
+        os.symlink(outside, os.path.join(self.home, ".claude"))
+        os.chown(self.home, owner, owner)
+        before = snapshot(self.top)
+        out = self.run_tool("install", "--agent", "claude-code", "--bridge",
+                            self.bridge)
+        self.assertEqual(out.returncode, 1, out.stdout)
+        self.assertIn("Nothing was changed", out.stderr)
+        self.assertEqual(snapshot(self.top), before)
 
     def test_dry_run_shows_the_change_and_changes_nothing(self):
         self.write(self.claude, CLAUDE_SETTINGS)

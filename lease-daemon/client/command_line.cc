@@ -1,6 +1,9 @@
 #include "command_line.h"
 
+#include <getopt.h>
+
 #include <charconv>
+#include <cmath>
 #include <chrono>
 #include <cstdlib>
 #include <istream>
@@ -27,8 +30,11 @@ constexpr char kOptions[] =
     "  --count N           send the list of actions N times (default 1)\n"
     "  --interval SECONDS  wait between rounds (default 1)\n"
     "  -                   read actions from standard input, one per line\n"
-    "  --help              print this help\n"
+    "  -h, --help          print this help\n"
     "  --version           print the version\n"
+    "\n"
+    "Options take their value as the next argument or after \"=\"\n"
+    "(--count=3); \"--\" ends the options.\n"
     "\n"
     "Exit status: 0 when every request was answered, 1 when the connection\n"
     "could not be made or was closed, 2 for a usage error.\n";
@@ -72,56 +78,107 @@ std::optional<long> parseCount(std::string_view text) {
   return count;
 }
 
+// Between rounds the daemon's lease runs out after seconds; an interval
+// beyond a day, or one that is not a finite number, is a mistake (and
+// would overflow the sleep).
+constexpr double kMaxIntervalSeconds = 86400;
+
 std::optional<double> parseInterval(const char* text) {
   char* end = nullptr;
   double seconds = std::strtod(text, &end);
-  if (end == text || *end != '\0' || !(seconds >= 0)) return std::nullopt;
+  if (end == text || *end != '\0' || !std::isfinite(seconds) ||
+      seconds < 0 || seconds > kMaxIntervalSeconds) {
+    return std::nullopt;
+  }
   return seconds;
+}
+
+// Starts getopt_long afresh: optind 0 makes both glibc's and the BSD
+// getopt_long (macOS) reset their state, a process may parse more than one
+// command line.
+void resetGetopt() {
+  optind = 0;
+  opterr = 0;
+}
+
+enum OptionId { kSocket = 1, kCount, kInterval, kHelp, kVersion };
+
+constexpr option kLongOptions[] = {
+    {"socket", required_argument, nullptr, kSocket},
+    {"count", required_argument, nullptr, kCount},
+    {"interval", required_argument, nullptr, kInterval},
+    {"help", no_argument, nullptr, kHelp},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+// The option getopt_long just refused, as the user wrote it.
+std::string refusedOption(char* const* args) {
+  // Long options carry ids below ' '; a short one is its own letter.
+  if (optopt >= ' ') return std::string("-") + static_cast<char>(optopt);
+  std::string_view arg = args[optind - 1];
+  return std::string(arg.substr(0, arg.find('=')));
+}
+
+// Applies one option; returns a usage error's reason, or "" when fine.
+std::string applyOption(int id, const char* value, Options& options) {
+  if (id == kSocket) {
+    options.address = value;
+  } else if (id == kCount) {
+    std::optional<long> count = parseCount(value);
+    if (!count) {
+      return "--count needs a whole number of at least 1, not \"" +
+             std::string(value) + "\"";
+    }
+    options.count = *count;
+  } else if (id == kInterval) {
+    std::optional<double> interval = parseInterval(value);
+    if (!interval) {
+      return "--interval needs a number of seconds from 0 to 86400, not \"" +
+             std::string(value) + "\"";
+    }
+    options.interval = *interval;
+  }
+  return "";
 }
 
 Parsed parse(int argc, const char* const* argv, const Platform& platform,
              const Streams& streams) {
   Options options;
   options.address = platform.defaultAddress;
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-    if (arg == "--help") {
+  // getopt_long reorders its argument vector; it gets a copy.
+  std::vector<std::string> storage(argv, argv + argc);
+  std::vector<char*> args;
+  for (std::string& arg : storage) args.push_back(arg.data());
+  args.push_back(nullptr);
+  resetGetopt();
+  for (;;) {
+    int id = getopt_long(argc, args.data(), ":h", kLongOptions, nullptr);
+    if (id == -1) break;
+    if (id == 'h' || id == kHelp) {
       streams.out << kUsage << kOptions;
       return {std::nullopt, kExitOk};
     }
-    if (arg == "--version") {
+    if (id == kVersion) {
       streams.out << kProgramName << " " << platform.version << "\n";
       return {std::nullopt, kExitOk};
     }
-    bool takesValue =
-        arg == "--socket" || arg == "--count" || arg == "--interval";
-    if (takesValue && value == nullptr) {
-      return {std::nullopt, usageError(streams, "option " + std::string(arg) +
-                                                    " needs a value")};
+    if (id == ':') {
+      return {std::nullopt,
+              usageError(streams, "option " + refusedOption(args.data()) +
+                                      " needs a value")};
     }
-    if (arg == "--socket") {
-      options.address = argv[++i];
-    } else if (arg == "--count") {
-      std::optional<long> count = parseCount(argv[++i]);
-      if (!count) {
-        return {std::nullopt, usageError(streams,
-                                         "--count needs a whole number of at "
-                                         "least 1, not \"" +
-                                             std::string(argv[i]) + "\"")};
-      }
-      options.count = *count;
-    } else if (arg == "--interval") {
-      std::optional<double> interval = parseInterval(argv[++i]);
-      if (!interval) {
-        return {std::nullopt,
-                usageError(streams,
-                           "--interval needs a number of seconds, "
-                           "not \"" +
-                               std::string(argv[i]) + "\"")};
-      }
-      options.interval = *interval;
-    } else if (arg == "-") {
+    if (id == '?') {
+      return {std::nullopt,
+              usageError(streams, "unknown action or option \"" +
+                                      refusedOption(args.data()) + "\"")};
+    }
+    std::string reason = applyOption(id, optarg, options);
+    if (!reason.empty()) return {std::nullopt, usageError(streams, reason)};
+  }
+  for (int i = optind; i < argc; ++i) {
+    std::string_view arg = args[i];
+    if (arg == "-") {
       options.fromInput = true;
     } else if (std::optional<Request> action = parseAction(arg)) {
       options.actions.push_back(*action);
