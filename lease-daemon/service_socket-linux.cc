@@ -110,9 +110,24 @@ Descriptor bindServiceSocket(const char* path) {
   return fd;
 }
 
-Descriptor openServiceSocket(const char* path) {
-  Descriptor activated = takeActivatedSocket();
-  return activated.valid() ? std::move(activated) : bindServiceSocket(path);
+void OwnSocketFile::remove(const char* path) const {
+  struct stat info;
+  if (lstat(path, &info) == 0 && S_ISSOCK(info.st_mode) &&
+      info.st_dev == device_ && info.st_ino == inode_) {
+    unlink(path);
+  }
+}
+
+ServiceSocket openServiceSocket(const char* path) {
+  ServiceSocket service;
+  service.listening = takeActivatedSocket();
+  if (service.listening.valid()) return service;
+  service.listening = bindServiceSocket(path);
+  struct stat info;
+  if (service.listening.valid() && lstat(path, &info) == 0) {
+    service.ownFile.emplace(info.st_dev, info.st_ino);
+  }
+  return service;
 }
 
 }  // namespace vesk

@@ -29,6 +29,7 @@ import traceback
 SKIP = 77
 SOCKET_PATH = "/run/com.vesk.Vesk.break-security"
 STATE_PATH = "/var/db/com.vesk.Vesk.break-security.plist"
+LOCK_PATH = "/run/com.vesk.Vesk.break-security.lock"
 APP_ID = "com.vesk.Vesk"
 TEAM = "K7Q2M9X4TZ"
 OTHER_TEAM = "Q9W8E7R6T5"
@@ -533,6 +534,7 @@ def scenario_activation(box):
     check(os.stat(SOCKET_PATH).st_ino == inode, "the daemon bound anew")
     client.close()
     box.stop()
+    check(os.stat(SOCKET_PATH).st_ino == inode, "a handed-over socket removed")
 
 
 def scenario_slow_tool(box):
@@ -566,17 +568,15 @@ def scenario_second_daemon(box):
     check(holder.call("renew") == "YES", "renewal refused")
     inode = os.stat(SOCKET_PATH).st_ino
     state = state_file()
-    for args in ([], ["--help"]):
-        runs = len(box.runs())
-        second = subprocess.run([box.daemon_path, *args],
-                                stdin=subprocess.DEVNULL, capture_output=True,
-                                timeout=30)
-        # Status, output, tool runs, lease, socket, the first still serving.
-        got = (second.returncode, second.stdout + second.stderr,
-               len(box.runs()), state_file(), box.value(),
-               os.stat(SOCKET_PATH).st_ino, first.poll(), holder.call("renew"))
-        check(got == (1, b"", runs, state, 1, inode, None, "YES"),
-              "second daemon %r: %r" % (args, got))
+    runs = len(box.runs())
+    second = subprocess.run([box.daemon_path], stdin=subprocess.DEVNULL,
+                            capture_output=True, timeout=30)
+    # Status, output, tool runs, lease, socket, the first still serving.
+    got = (second.returncode, second.stdout + second.stderr,
+           len(box.runs()), state_file(), box.value(),
+           os.stat(SOCKET_PATH).st_ino, first.poll(), holder.call("renew"))
+    check(got == (1, b"", runs, state, 1, inode, None, "YES"),
+          "second daemon: %r" % (got,))
     check(holder.call("release") == "YES", "release refused")
     holder.close()
     box.stop()
@@ -601,10 +601,46 @@ def scenario_second_daemon(box):
     box.stop()
 
 
+def scenario_arguments(box):
+    """Any argument is answered on the terminal and nothing else is done:
+    no lock, socket, state file read or tool run, whoever runs it."""
+    box.owe_restore()  # a daemon that started would put the setting back
+    state = state_file()
+    usage = b"usage: VeskBreakSecurityHelper"
+    version = b"VeskBreakSecurityHelper "
+    rows = [
+        # arguments, user, exit status, standard output, standard error
+        (["--help"], 0, 0, usage, b""),
+        (["--version"], 0, 0, version, b""),
+        (["--help"], NOBODY, 0, usage, b""),
+        (["-h"], 0, 2, b"", usage),
+        (["--help", "--version"], 0, 2, b"", usage),
+        ([""], 0, 2, b"", usage),
+        (["--verbose"], NOBODY, 2, b"", usage),
+    ]
+    for args, uid, status, out, err in rows:
+        what = "%r as %d: " % (args, uid)
+        try:
+            done = subprocess.run(as_user(uid, [box.daemon_path, *args]),
+                                  stdin=subprocess.DEVNULL,
+                                  capture_output=True, timeout=10)
+        except subprocess.TimeoutExpired:
+            raise Failure(what + "the daemon kept running")
+        check(done.returncode == status, what + "status %d" % done.returncode)
+        for got, want in ((done.stdout, out), (done.stderr, err)):
+            check(got.startswith(want) and bool(got) == bool(want),
+                  what + "output %r" % got)
+        check((box.runs(), state_file(), box.value()) == ([], state, 1),
+              what + "the state file or the setting was touched")
+        check(not os.path.lexists(SOCKET_PATH) and
+              not os.path.lexists(LOCK_PATH), what + "socket or lock made")
+
+
 def scenario_stop(box):
-    """SIGTERM or SIGINT ends the lease as a lapse does, then the daemon
-    exits 0; a write-back that fails, or SIGKILL, leaves the state file, and
-    the next start puts the setting back before it makes its socket."""
+    """Every signal that would end the daemon ends the lease as a lapse
+    does, removes the socket file and exits 0; a write-back that fails, or
+    SIGKILL, leaves the state file, and the next start puts the setting back
+    before it makes its socket. SIGPIPE changes nothing."""
     rows = [
         # signal, a lease held, the tool's writes fail
         (signal.SIGTERM, True, False),
@@ -613,9 +649,19 @@ def scenario_stop(box):
         (signal.SIGINT, True, False),
         (signal.SIGTERM, True, True),
         (signal.SIGINT, False, False),
+        (signal.SIGHUP, True, False),
+        (signal.SIGQUIT, True, False),
+        (signal.SIGUSR1, True, False),
+        (signal.SIGUSR2, True, True),
+        (signal.SIGALRM, True, False),
+        (signal.SIGXCPU, True, False),
+        (signal.SIGPWR, True, False),
+        (signal.SIGRTMIN + 3, True, False),
+        (signal.SIGPIPE, True, False),
     ]
     for sig, held, failing in rows:
-        what = "%s, held %s, failing %s: " % (sig.name, held, failing)
+        what = "%s, held %s, failing %s: " % (signal.strsignal(sig), held,
+                                             failing)
         box.start()
         check(box.restored(), what + "recovery")
         holder = box.interactive() if held else None
@@ -624,18 +670,94 @@ def scenario_stop(box):
         box.fail_writes(failing)
         runs = len(box.runs())
         box.daemon.send_signal(sig)
+        if sig == signal.SIGPIPE:
+            # Ignored: discarded when sent, so the lease simply goes on.
+            check(holder.call("renew") == "YES" and box.value() == 1,
+                  what + "the lease ended")
+            sig = signal.SIGTERM
+            box.daemon.send_signal(sig)
         status = box.daemon.wait(timeout=30)
         kept = failing or sig == signal.SIGKILL
         check(status == (-sig if sig == signal.SIGKILL else 0),
               what + "exit status %d" % status)
         check((box.value(), state_file() is None) == (int(kept), not kept),
               what + "setting %d, state file %s" % (box.value(), state_file()))
+        check(os.path.lexists(SOCKET_PATH) == (sig == signal.SIGKILL),
+              what + "socket file left or removed")
         if holder:
             holder.close()
         else:
             check(len(box.runs()) == runs, what + "the tool ran")
         box.fail_writes(False)
         box.stop()
+
+
+def scenario_lock(box):
+    """A lock that cannot be taken (something else at its path, or a file
+    that others could open and lock) keeps the daemon from serving, but a
+    restore owed by an earlier run is still made; what is there stays."""
+    def plant_file(mode, owner):
+        def plant():
+            with open(LOCK_PATH, "w"):
+                pass
+            os.chmod(LOCK_PATH, mode)
+            os.chown(LOCK_PATH, owner, owner)
+        return plant
+    target = BASE + "/lock-target"
+    rows = [
+        # what stands at the lock path, whether the daemon serves
+        ("directory", lambda: os.mkdir(LOCK_PATH), False),
+        ("dangling link", lambda: os.symlink(target, LOCK_PATH), False),
+        ("link to root's 0600 file",
+         lambda: os.symlink(box.abuser, LOCK_PATH), False),
+        ("root's file of mode 0644", plant_file(0o644, 0), False),
+        ("another user's file", plant_file(0o600, NOBODY), False),
+        ("root's file of mode 0600", plant_file(0o600, 0), True),
+        ("nothing", lambda: None, True),
+    ]
+    os.chmod(box.abuser, 0o600)
+    for name, plant, serves in rows:
+        if os.path.isdir(LOCK_PATH) and not os.path.islink(LOCK_PATH):
+            os.rmdir(LOCK_PATH)
+        elif os.path.lexists(LOCK_PATH):
+            os.remove(LOCK_PATH)
+        plant()
+        before = os.lstat(LOCK_PATH) if os.path.lexists(LOCK_PATH) else None
+        box.set_value(1)
+        write_state(0)
+        box.start(wait=serves)
+        if not serves:
+            status = box.daemon.wait(timeout=30)
+            check(status == 1, name + ": exit status %d" % status)
+            check(not os.path.lexists(SOCKET_PATH), name + ": socket made")
+            after = os.lstat(LOCK_PATH)
+            check((after.st_ino, after.st_mode, after.st_uid) ==
+                  (before.st_ino, before.st_mode, before.st_uid),
+                  name + ": the path was changed")
+            check(not os.path.lexists(target), name + ": link followed")
+        else:
+            lock = os.lstat(LOCK_PATH)
+            check(stat.S_ISREG(lock.st_mode) and lock.st_uid == 0 and
+                  stat.S_IMODE(lock.st_mode) == 0o600, name + ": lock file")
+        check(box.restored(), name + ": the owed restore was not made")
+        box.stop()
+
+
+def scenario_no_var_db(box):
+    """Without /var/db the daemon still takes its lock: a second one exits
+    1 and leaves the first serving."""
+    mount("-t", "tmpfs", "tmpfs", "/var")
+    box.start()
+    inode = os.stat(SOCKET_PATH).st_ino
+    try:
+        second = subprocess.run([box.daemon_path], stdin=subprocess.DEVNULL,
+                                capture_output=True, timeout=10)
+    except subprocess.TimeoutExpired:
+        raise Failure("a second daemon kept running")
+    check(second.returncode == 1, "second daemon's status")
+    check(box.daemon.poll() is None and
+          os.stat(SOCKET_PATH).st_ino == inode, "the first was disturbed")
+    box.stop()
 
 
 def scenario_no_listener(box):
@@ -663,6 +785,9 @@ SCENARIOS = {
     "refusals": scenario_refusals,
     "activation": scenario_activation,
     "not_root": scenario_not_root,
+    "arguments": scenario_arguments,
+    "lock": scenario_lock,
+    "no_var_db": scenario_no_var_db,
 }
 
 
