@@ -71,6 +71,30 @@ if mode == "idle":
     sys.exit(0)
 s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
 s.connect("%(path)s")
+if mode == "linger":
+    # A TCP socket whose close waits out a long linger time: data it cannot
+    # send (its peer never reads), passed along with a first request.
+    # Prints "sent", or "refused" when the kernel would not pass it.
+    sink = socket.create_server(("127.0.0.1", 0))
+    tcp = socket.create_connection(sink.getsockname())
+    tcp.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                   __import__("struct").pack("ii", 1, 1000000))
+    tcp.setblocking(False)
+    try:
+        while True:
+            tcp.send(b"x" * 65536)
+    except BlockingIOError:
+        pass
+    try:
+        s.sendmsg([b"renewLeaseWithReply:"],
+                  [(socket.SOL_SOCKET, socket.SCM_RIGHTS,
+                    __import__("array").array("i", [tcp.fileno()]).tobytes())])
+        tcp.close()  # the copy in the daemon's queue is now the last
+        print("sent", flush=True)
+    except PermissionError:
+        print("refused", flush=True)
+    sys.stdin.read()
+    os._exit(0)  # an exiting process's close does not linger
 s.send(b"renewLeaseWithReply:")
 if len(s.recv(16)) != 1:
     sys.exit(3)
@@ -82,9 +106,12 @@ elif mode == "oversized":
     s.send(b"x" * 100000)
 elif mode == "descriptor":
     r, w = os.pipe()
-    s.sendmsg([b"renewLeaseWithReply:"],
-              [(socket.SOL_SOCKET, socket.SCM_RIGHTS,
-                __import__("array").array("i", [r]).tobytes())])
+    try:
+        s.sendmsg([b"renewLeaseWithReply:"],
+                  [(socket.SOL_SOCKET, socket.SCM_RIGHTS,
+                    __import__("array").array("i", [r]).tobytes())])
+    except PermissionError:  # refused by the kernel: nothing was sent
+        sys.exit(0)
 elif mode == "forked":
     child = os.fork()
     if child == 0:
@@ -268,8 +295,8 @@ class Sandbox:
     def interactive(self):
         return Interactive(as_user(NOBODY, [self.client_path, "-"]))
 
-    def abuse(self, *mode, stdin=subprocess.DEVNULL, uid=NOBODY):
-        argv = as_user(uid, [self.pyclient_path, self.abuser, *mode])
+    def abuse(self, *mode, stdin=subprocess.DEVNULL, uid=NOBODY, path=None):
+        argv = as_user(uid, [path or self.pyclient_path, self.abuser, *mode])
         return subprocess.Popen(argv, stdin=stdin, stdout=subprocess.PIPE)
 
 
@@ -496,14 +523,33 @@ def scenario_load(box):
     box.stop()
 
 
-def scenario_activation(box):
-    """A socket handed over by socket activation, first request queued."""
+def activation_socket():
+    """The listening socket as systemd's socket unit makes it."""
+    if os.path.lexists(SOCKET_PATH):
+        os.remove(SOCKET_PATH)  # an earlier unit's
     listener = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
-    # As systemd's socket unit does with PassCredentials=yes.
+    # PassCredentials=yes.
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_PASSCRED, 1)
     listener.bind(SOCKET_PATH)
     os.chmod(SOCKET_PATH, 0o666)
     listener.listen(16)
+    return listener
+
+
+def start_activated(box, listener):
+    """Starts the daemon with `listener` handed over as descriptor 3."""
+    fd = 9  # clear of 3, where the daemon expects it
+    os.dup2(listener.fileno(), fd)
+    listener.close()
+    box.start(wait=False, pass_fds=(fd,), prefix=[
+        "sh", "-c", 'exec 3<&%d %d<&-; LISTEN_PID=$$ LISTEN_FDS=1 '
+        'LISTEN_FDNAMES=service exec "$0"' % (fd, fd)])
+    os.close(fd)
+
+
+def scenario_activation(box):
+    """A socket handed over by socket activation, first request queued."""
+    listener = activation_socket()
     inode = os.stat(SOCKET_PATH).st_ino
 
     # The connection that starts the daemon sends at once.
@@ -519,14 +565,7 @@ def scenario_activation(box):
         except FileNotFoundError:
             return False
     wait_until(connected, what="the client to connect")
-
-    fd = 9  # clear of 3, where the daemon expects it
-    os.dup2(listener.fileno(), fd)
-    listener.close()
-    box.start(wait=False, pass_fds=(fd,), prefix=[
-        "sh", "-c", 'exec 3<&%d %d<&-; LISTEN_PID=$$ LISTEN_FDS=1 '
-        'LISTEN_FDNAMES=service exec "$0"' % (fd, fd)])
-    os.close(fd)
+    start_activated(box, listener)
     line = client.process.stdout.readline().decode().strip()
     check(line == "renew: YES", "queued first request: %r" % line)
     check(box.value() == 1, "setting not 1")
@@ -535,6 +574,94 @@ def scenario_activation(box):
     client.close()
     box.stop()
     check(os.stat(SOCKET_PATH).st_ino == inode, "a handed-over socket removed")
+
+
+def scenario_freeze(box):
+    """A client queues a socket whose close blocks for good (a lingering TCP
+    socket with data it cannot send) on the daemon's own socket, or on a
+    handed-over one before the daemon starts, then never reads: another
+    user's holder still has every renewal answered within 2 s, and a fresh
+    client is served."""
+    unmarked = install(box.python, "unmarked-python")
+
+    def stopped():
+        tasks = "/proc/%d/task" % box.daemon.pid
+        for task in os.listdir(tasks):
+            with open("%s/%s/stat" % (tasks, task)) as f:
+                if f.read().rsplit(")", 1)[1].split()[0] != "T":
+                    return False
+        return True
+
+    rows = [
+        # the socket handed over by systemd, the attacker marked
+        (False, True),
+        (False, False),
+        (True, True),
+        (True, False),
+    ]
+    for handed_over, marked in rows:
+        what = "handed over %s, marked %s: " % (handed_over, marked)
+        holder = None
+        pending = b""
+
+        def renewed(n, bound):
+            nonlocal pending
+            due = time.monotonic() + bound
+            while b"\n" not in pending:
+                ready = select.select([holder.stdout], [], [],
+                                      max(0, due - time.monotonic()))[0]
+                check(ready, what + "renewal %d not answered in time" % n)
+                chunk = os.read(holder.stdout.fileno(), 64)
+                check(chunk, what + "holder ended")
+                pending += chunk
+            line, pending = pending.split(b"\n", 1)
+            check(line == b"renew: YES", what + "renewal %d: %r" % (n, line))
+
+        def start_holder():
+            return subprocess.Popen(
+                as_user(NOBODY, [box.client_path, "--count", "4",
+                                 "--interval", "2", "renew"]),
+                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, bufsize=0)
+
+        # The attack is queued while the daemon cannot read it, so that the
+        # daemon holds the last reference to the lingering socket.
+        if handed_over:
+            listener = activation_socket()
+        else:
+            box.start()
+            holder = start_holder()
+            renewed(1, 20)
+            box.daemon.send_signal(signal.SIGSTOP)
+            wait_until(stopped, what="the daemon to stop")
+        attacker = box.abuse("linger", stdin=subprocess.PIPE, uid=NOBODY - 1,
+                             path=None if marked else unmarked)
+        sent = attacker.stdout.readline()
+        # The daemon's own socket refuses passed descriptors where the
+        # kernel can; systemd's does not.
+        check(sent in (b"sent\n", b"refused\n") and
+              (sent == b"sent\n" or not handed_over), what + "attack %r" % sent)
+        try:
+            if handed_over:
+                # Queued behind the attack; answered once the daemon runs.
+                holder = start_holder()
+                start_activated(box, listener)
+                renewed(1, 20)
+            else:
+                box.daemon.send_signal(signal.SIGCONT)
+            for n in range(2, 5):
+                renewed(n, 2 + 2)  # the holder's interval, then 2 s
+        finally:
+            holder.kill()
+            holder.wait()
+        try:
+            status, lines = box.client("renew", "release", uid=NOBODY - 2)
+        except subprocess.TimeoutExpired:
+            raise Failure(what + "a fresh client was not answered")
+        check((status, lines) == (0, ["renew:", "YES", "release:", "YES"]),
+              what + "fresh client: %r" % lines)
+        attacker.stdin.close()
+        attacker.wait(timeout=30)
+        box.stop()
 
 
 def scenario_slow_tool(box):
@@ -788,6 +915,7 @@ SCENARIOS = {
     "arguments": scenario_arguments,
     "lock": scenario_lock,
     "no_var_db": scenario_no_var_db,
+    "freeze": scenario_freeze,
 }
 
 
