@@ -26,15 +26,19 @@ bool trusted(int fd) {
 }  // namespace
 
 InstanceLock takeInstanceLock(const char* path) {
-  Descriptor fd(::open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                       kLockFileMode));
+  // Read-only is all flock needs, so a lock file made ahead of time (at
+  // boot, by the service manager) serves also where the daemon may not
+  // write to the runtime directory.
+  Descriptor fd(::open(
+      path, O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+      kLockFileMode));
   if (fd.valid()) {
     // The creation mode is subject to the umask.
     if (fchmod(fd.get(), kLockFileMode) != 0) return InstanceLock::kFailed;
   } else {
     if (errno != EEXIST) return InstanceLock::kFailed;
     // O_NONBLOCK: nothing planted at the path may stall the start.
-    fd.reset(::open(path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    fd.reset(::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid() || !trusted(fd.get())) return InstanceLock::kFailed;
   }
   while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {

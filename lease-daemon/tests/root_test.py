@@ -869,6 +869,32 @@ def scenario_lock(box):
         check(box.restored(), name + ": the owed restore was not made")
         box.stop()
 
+    # A runtime directory the daemon may not write, as under a read-only
+    # file system: a lock file made ahead of time (root's, 0600) serves.
+    mount("--bind", BASE, BASE)  # the tests' own files stay writable
+    for made_ahead in (False, True):
+        name = "read-only, made ahead %s" % made_ahead
+        mount("-o", "remount,rw,bind", "/run")
+        if os.path.lexists(LOCK_PATH):
+            os.remove(LOCK_PATH)
+        if made_ahead:
+            plant_file(0o600, 0)()
+        mount("-o", "remount,ro,bind", "/run")
+        box.set_value(1)
+        write_state(0)
+        box.start(wait=False)
+        if made_ahead:
+            wait_until(box.restored, what=name + ": the owed restore")
+            busy = subprocess.run(["flock", "-n", LOCK_PATH, "true"])
+            check(box.daemon.poll() is None and busy.returncode == 1 and
+                  not os.path.lexists(SOCKET_PATH),
+                  name + ": the lock was not held, or /run was writable")
+        else:
+            status = box.daemon.wait(timeout=30)
+            check(status == 1 and box.restored(),
+                  name + ": status %d, restored %s" % (status, box.restored()))
+        box.stop()
+
 
 def scenario_no_var_db(box):
     """Without /var/db the daemon still takes its lock: a second one exits
