@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <vector>
 
 #include "instance_lock.h"
 #import "listener-apple.h"
@@ -65,12 +66,10 @@ void HelperMain::main() {
   NS_VALID_UNTIL_END_OF_SCOPE dispatch_source_t interrupt =
       watchStopSignal(SIGINT, stop);
   // Every other signal that would end the daemon stops it the same way.
-  NS_VALID_UNTIL_END_OF_SCOPE NSMutableArray* otherStops =
-      [NSMutableArray array];
+  std::vector<dispatch_source_t> otherStops;
   for (int other : kStopSignals) {
-    if (other == SIGTERM || other == SIGINT) continue;
-    if (dispatch_source_t source = watchStopSignal(other, stop)) {
-      [otherStops addObject:source];
+    if (other != SIGTERM && other != SIGINT) {
+      otherStops.push_back(watchStopSignal(other, stop));
     }
   }
   ::signal(SIGPIPE, SIG_IGN);
