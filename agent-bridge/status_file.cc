@@ -19,9 +19,6 @@ namespace {
 
 constexpr mode_t kDirectoryMode = 0700;
 constexpr mode_t kFileMode = 0600;
-// Far above any record this program writes; a larger file at the path is
-// not one of its records, and reading it whole could exhaust memory.
-constexpr std::size_t kLargestPreviousRecord = std::size_t{1} << 20;
 constexpr std::string_view kStatusDirectory =
     "Library/Application Support/Vesk/agents";
 

@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "hook_input.h"
+
 namespace vesk {
 
 // "Library/Application Support/Vesk/agents" below `home`. Creates every
@@ -26,8 +28,18 @@ std::string makeStatusDirectory(std::string_view home);
 // The session's file: the status directory, then the key and ".json".
 std::string statusFilePath(std::string_view directory, std::string_view key);
 
+// Above any record this program writes: the only value of a record that can
+// be long is the project name, taken from the event and written with no
+// more escaping than the event's own JSON needed, so it is shorter than the
+// event (at most kHookInputLimitBytes); the other keys and values take a few
+// hundred bytes. A larger file at the path is not one of its records, and
+// reading it whole could exhaust memory.
+inline constexpr std::size_t kLargestPreviousRecord =
+    kHookInputLimitBytes + 65536;
+
 // The status file's content when it is a regular file (a symbolic link is not
-// followed) of at most 1 MiB that reads whole and parses as a JSON object;
+// followed) of at most kLargestPreviousRecord bytes that reads whole and
+// parses as a JSON object;
 // nothing otherwise, also when a larger file is there. The result lives in
 // `storage`.
 std::optional<boost::json::object> loadPreviousRecord(

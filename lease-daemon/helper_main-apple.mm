@@ -12,10 +12,12 @@
 #include <unistd.h>
 
 #include <memory>
+#include <vector>
 
 #include "instance_lock.h"
 #import "listener-apple.h"
 #include "security_helper.h"
+#include "stop_signals.h"
 
 namespace vesk {
 
@@ -63,10 +65,18 @@ void HelperMain::main() {
       watchStopSignal(SIGTERM, stop);
   NS_VALID_UNTIL_END_OF_SCOPE dispatch_source_t interrupt =
       watchStopSignal(SIGINT, stop);
+  // Every other signal that would end the daemon stops it the same way.
+  std::vector<dispatch_source_t> otherStops;
+  for (int other : kStopSignals) {
+    if (other != SIGTERM && other != SIGINT) {
+      otherStops.push_back(watchStopSignal(other, stop));
+    }
+  }
+  ::signal(SIGPIPE, SIG_IGN);
 
   // One daemon at a time, decided before the state file is read or the
   // service published.
-  if (!mayRunWith(takeInstanceLock(kInstanceLockPath))) exit(1);
+  holdInstanceLockOrExit();
 
   // XPC connections are Mach ports, not descriptors: unlike the socket
   // service, the listener needs no higher descriptor limit.

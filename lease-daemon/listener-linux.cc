@@ -1,7 +1,7 @@
 // The service on Linux: one thread with epoll over the listening socket, an
 // eventfd that replies use to wake it (ReplyWakeup), and every accepted
 // connection (socket_connection-linux.h). The service thread alone accepts,
-// reads, sends and closes.
+// reads and sends; what a client controls is closed by the DeferredCloser.
 
 #include <errno.h>
 #include <fcntl.h>
@@ -20,8 +20,10 @@
 #include <unordered_map>
 #include <utility>
 
+#include "deferred_closer.h"
 #include "descriptor.h"
 #include "listener.h"
+#include "service_socket-linux.h"
 #include "socket_connection-linux.h"
 
 namespace vesk {
@@ -174,8 +176,9 @@ class SocketListener : public Listener {
       // peer connected; set again for a socket handed over without it.
       int on = 1;
       setsockopt(socket.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
-      auto connection =
-          std::make_shared<SocketConnection>(std::move(socket), wakeup_);
+      refusePassedDescriptors(socket.get());
+      auto connection = std::make_shared<SocketConnection>(std::move(socket),
+                                                           wakeup_, closer_);
       // A user at the cap is refused before any check of the peer: its
       // connections cost the service nothing more.
       std::optional<uid_t> user = connection->effectiveUserIdentifier();
@@ -265,6 +268,8 @@ class SocketListener : public Listener {
   const Descriptor listenFd_;
   const Descriptor epollFd_;
   const std::shared_ptr<ReplyWakeup> wakeup_;
+  const std::shared_ptr<DeferredCloser> closer_ =
+      std::make_shared<DeferredCloser>();
   const Delegate delegate_;
   std::atomic<bool> stopping_{false};
   std::thread thread_;

@@ -22,8 +22,15 @@
 // A connection is invalidated when its peer closes it, when a read or write
 // on it fails, or when the peer breaks the protocol (see protocol.h; also a
 // message that carries file descriptors, or one sent by any process but the
-// verified one). The service then closes its socket and process handle at
-// once, forgets it, and runs its invalidation handler on the service thread.
+// verified one). The service then shuts its socket down and closes its
+// process handle at once, forgets it, and runs its invalidation handler on
+// the service thread.
+//
+// No client can stall the service through a close: where the kernel can
+// (Linux 6.16 and later), the sockets refuse passed descriptors outright,
+// and on every kernel a client's socket and any descriptor it sent are
+// closed by a DeferredCloser (deferred_closer.h), never on the service
+// thread or the lease queue.
 
 #ifndef VESK_LEASE_DAEMON_LISTENER_H_
 #define VESK_LEASE_DAEMON_LISTENER_H_

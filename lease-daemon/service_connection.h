@@ -11,8 +11,8 @@
 //
 // Threading: every method is called on the service thread, during the
 // delegate call. The invalidation handler is later run exactly once on the
-// service thread, after the connection's socket and process handle have been
-// closed. (On Apple platforms the methods run on the XPC listener's queue,
+// service thread, after the connection's socket has been shut down and its
+// process handle closed. (On Apple platforms the methods run on the XPC listener's queue,
 // and the handler on the XPC connection's queue once it is invalidated.)
 
 #ifndef VESK_LEASE_DAEMON_SERVICE_CONNECTION_H_

@@ -42,13 +42,22 @@ int intOption(int fd, int option) {
   return value;
 }
 
-// Non-blocking, close-on-exec, credentials on every message.
+// The option's number in the generic socket options (every architecture
+// the daemon is built for); the C library headers may not know it yet.
+constexpr int kPassRights = 83;
+
+// Non-blocking, close-on-exec, credentials on every message, no passed
+// descriptors where the kernel can refuse them.
 bool prepare(int fd) {
   int on = 1;
   int flags = fcntl(fd, F_GETFL);
-  return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0 &&
-         fcntl(fd, F_SETFD, FD_CLOEXEC) == 0 &&
-         setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) == 0;
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0 ||
+      fcntl(fd, F_SETFD, FD_CLOEXEC) != 0 ||
+      setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
+    return false;
+  }
+  refusePassedDescriptors(fd);
+  return true;
 }
 
 // Whether a file at `address` may be removed: nothing is there, or nothing
@@ -67,6 +76,11 @@ bool nobodyListens(const struct sockaddr_un& address) {
 }
 
 }  // namespace
+
+bool refusePassedDescriptors(int socket) {
+  int off = 0;
+  return setsockopt(socket, SOL_SOCKET, kPassRights, &off, sizeof off) == 0;
+}
 
 Descriptor takeActivatedSocket() {
   long pid = 0;
@@ -94,13 +108,14 @@ Descriptor bindServiceSocket(const char* path) {
   Descriptor fd(
       socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!fd.valid()) return Descriptor();
-  // Set before listen() so that every accepted socket inherits it, also one
-  // whose peer sends its first request before it is accepted.
+  // Set before listen() so that every accepted socket inherits them, also
+  // one whose peer sends its first request before it is accepted.
   int on = 1;
   if (setsockopt(fd.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0 ||
       !nobodyListens(address)) {
     return Descriptor();
   }
+  refusePassedDescriptors(fd.get());
   unlink(path);
   if (bind(fd.get(), reinterpret_cast<struct sockaddr*>(&address),
            sizeof address) != 0 ||
@@ -110,9 +125,24 @@ Descriptor bindServiceSocket(const char* path) {
   return fd;
 }
 
-Descriptor openServiceSocket(const char* path) {
-  Descriptor activated = takeActivatedSocket();
-  return activated.valid() ? std::move(activated) : bindServiceSocket(path);
+void OwnSocketFile::remove(const char* path) const {
+  struct stat info;
+  if (lstat(path, &info) == 0 && S_ISSOCK(info.st_mode) &&
+      info.st_dev == device_ && info.st_ino == inode_) {
+    unlink(path);
+  }
+}
+
+ServiceSocket openServiceSocket(const char* path) {
+  ServiceSocket service;
+  service.listening = takeActivatedSocket();
+  if (service.listening.valid()) return service;
+  service.listening = bindServiceSocket(path);
+  struct stat info;
+  if (service.listening.valid() && lstat(path, &info) == 0) {
+    service.ownFile.emplace(info.st_dev, info.st_ino);
+  }
+  return service;
 }
 
 }  // namespace vesk

@@ -16,6 +16,12 @@ namespace vesk {
 // no usable socket was handed over.
 Descriptor takeActivatedSocket();
 
+// Keeps descriptors from being passed to `socket` (SO_PASSRIGHTS off: the
+// sender's sendmsg fails), and, set on a listening socket, to every socket
+// accepted from it that is connected afterwards. Linux 6.16 and later; false
+// where the kernel lacks the option.
+bool refusePassedDescriptors(int socket);
+
 // Removes a stale file at `path`, binds a new socket there, sets the file's
 // mode to 0666 (anyone may connect; the accept decision decides) and
 // listens. A socket at `path` that accepts connections is never removed: it

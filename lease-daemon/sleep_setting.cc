@@ -91,13 +91,19 @@ Scan scanForSleepDisabled(std::string_view text) {
   while (start < text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();
+    const size_t lineStart = start;
     std::vector<std::string_view> fields =
-        tokens(text.substr(start, end - start));
+        tokens(text.substr(lineStart, end - lineStart));
     start = end + 1;
     if (fields.empty() || fields.front() != kFieldName) continue;
     Scan scan;
     scan.found = true;
-    if (fields.size() != 2) return scan;
+    // The line read must be text; the rest of the output need not be (the
+    // tool cuts a long list of process names byte-wise, which can split a
+    // character).
+    Utf8Validator utf8;
+    utf8.feed(text.substr(lineStart, end - lineStart));
+    if (!utf8.complete() || fields.size() != 2) return scan;
     std::optional<int64_t> value = parseDecimal(fields[1]);
     if (value == 0 || value == 1) scan.value = value;
     return scan;
@@ -114,18 +120,15 @@ std::optional<int64_t> parseSleepDisabled(std::string_view output) {
 }
 
 std::optional<int64_t> readSleepDisabledWith(const std::string& tool) {
-  Utf8Validator utf8;
   std::string kept;
   bool truncated = false;
   std::optional<int> status =
       runProcess(tool, {"-g"}, [&](std::string_view chunk) {
-        utf8.feed(chunk);
         size_t room = kMaxKeptToolOutput - kept.size();
         if (chunk.size() > room) truncated = true;
         kept.append(chunk.substr(0, room));
       });
   if (status != 0) return std::nullopt;
-  if (!utf8.complete()) return std::nullopt;
   if (!truncated) return parseSleepDisabled(kept);
   // Only complete lines are trustworthy. If none of them is the
   // "SleepDisabled" line, it may lie in what was not kept, so the value is

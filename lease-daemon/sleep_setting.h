@@ -20,19 +20,20 @@ namespace vesk {
 inline constexpr char kPowerManagementTool[] = "/usr/bin/pmset";
 
 // How much of the tool's output is kept for parsing. The "SleepDisabled"
-// line comes within the first few KiB of real output; more is read and
-// checked for UTF-8 but not stored.
+// line comes within the first few KiB of real output; more is read but not
+// stored.
 inline constexpr size_t kMaxKeptToolOutput = 1024 * 1024;
 
 // The setting as the tool's "-g" output states it: the value of the first
 // line whose first token is "SleepDisabled" (tokens split at Unicode white
-// space), 0 when there is no such line; absent when that line is not exactly
-// the name and a decimal 0 or 1. Pure; safe on any bytes.
+// space), 0 when there is no such line; absent when that line is not valid
+// UTF-8 or not exactly the name and a decimal 0 or 1. Bytes that are not
+// UTF-8 elsewhere in the output do not matter. Pure; safe on any bytes.
 std::optional<int64_t> parseSleepDisabled(std::string_view output);
 
 // Runs `tool -g`: 0 or 1 as its "SleepDisabled" line says (0 when there is
 // no such line); absent when the tool cannot be run, exits with a status
-// other than 0, writes anything but UTF-8, or its line is malformed. When
+// other than 0, or its line is malformed (parseSleepDisabled()). When
 // the output is longer than kMaxKeptToolOutput the result comes from the
 // complete lines kept, and is absent if they hold no "SleepDisabled" line.
 std::optional<int64_t> readSleepDisabledWith(const std::string& tool);

@@ -38,6 +38,8 @@ TEST(SleepSettingTest, ParseReadsTheFirstSleepDisabledLine) {
       {"SleepDisabled\u200B1", 0},  // a zero-width space is not white space
       {"SleepDisabled \xFF", kNo},
       {"SleepDisabled 1\xE2\x80", kNo},
+      {"SleepDisabled\t1\t\xC3\nSleepDisabled 1\n", kNo},
+      {"caf\xC3\n\xFF SleepDisabled 0\nSleepDisabled 1\n", 1},
   };
   for (const auto& [output, expected] : cases) {
     EXPECT_EQ(parseSleepDisabled(output), expected) << output;
@@ -53,9 +55,14 @@ TEST(SleepSettingTest, ReadFollowsExitStatusAndDrainsAllOutput) {
       {"exit 0", 0},
       {"printf 'SleepDisabled 1\\n'; exit 1", kNo},
       {"printf 'SleepDisabled 0\\n'; kill -9 $$", kNo},
-      {"printf 'SleepDisabled 1\\n\\377\\n'", kNo},
+      // Only the line read must be UTF-8: the tool cuts a long list of
+      // process names byte-wise, through a character.
+      {"printf ' sleep 0 (sleep prevented by caf\\303\\n SleepDisabled 1\\n'",
+       1},
+      {"printf 'SleepDisabled 1\\n\\377\\n'", 1},
+      {"printf 'SleepDisabled 1 \\303\\n'", kNo},
       {"printf 'SleepDisabled 1\\n'; " + flood, 1},
-      {"printf 'SleepDisabled 1\\n'; " + flood + "; printf '\\377'", kNo},
+      {"printf 'SleepDisabled 1\\n'; " + flood + "; printf '\\377'", 1},
       {flood + "; printf '\\nSleepDisabled 1\\n'", kNo},
       {flood + " >&2; printf 'SleepDisabled 1\\n'", 1},
       // The tool exits while something it started still holds the output.

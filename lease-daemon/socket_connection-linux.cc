@@ -19,7 +19,7 @@ namespace {
 constexpr int kReadBatch = 16;
 
 // The most descriptors one message can carry (the kernel's SCM_MAX_FD), so
-// that every one that arrives can be seen and closed.
+// that every one that arrives can be seen and handed to the closer.
 constexpr size_t kMaxPassedDescriptors = 253;
 
 }  // namespace
@@ -50,8 +50,11 @@ std::vector<std::weak_ptr<SocketConnection>> ReplyWakeup::take() {
 }
 
 SocketConnection::SocketConnection(Descriptor socket,
-                                   std::shared_ptr<ReplyWakeup> wakeup)
-    : socket_(std::move(socket)), wakeup_(std::move(wakeup)) {
+                                   std::shared_ptr<ReplyWakeup> wakeup,
+                                   std::shared_ptr<DeferredCloser> closer)
+    : socket_(std::move(socket)),
+      wakeup_(std::move(wakeup)),
+      closer_(std::move(closer)) {
   struct ucred cred;
   socklen_t length = sizeof cred;
   if (getsockopt(socket_.get(), SOL_SOCKET, SO_PEERCRED, &cred, &length) ==
@@ -160,7 +163,7 @@ SocketConnection::ReadResult SocketConnection::receive(
       for (size_t k = 0; k < count; ++k) {
         int passed;
         memcpy(&passed, CMSG_DATA(c) + k * sizeof(int), sizeof passed);
-        close(passed);
+        closer_->close(Descriptor(passed));
       }
     } else if (c->cmsg_type == SCM_CREDENTIALS &&
                c->cmsg_len == CMSG_LEN(sizeof(struct ucred))) {
@@ -209,7 +212,11 @@ void SocketConnection::dispatch(Request request) {
 
 void SocketConnection::closeDescriptors() {
   replies_.close();
-  socket_.reset();
+  if (socket_.valid()) {
+    // The peer sees the connection end now, whenever the close completes.
+    shutdown(socket_.get(), SHUT_RDWR);
+    closer_->close(std::move(socket_));
+  }
   pidfd_.reset();
 }
 

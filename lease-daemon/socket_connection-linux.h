@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "deferred_closer.h"
 #include "descriptor.h"
 #include "protocol.h"
 #include "reply_queue.h"
@@ -56,8 +57,10 @@ class SocketConnection : public ServiceConnection,
   enum class ReadResult { kDone, kMore, kInvalid };
 
   // Takes `socket`, an accepted non-blocking socket, and reads its peer's
-  // credentials.
-  SocketConnection(Descriptor socket, std::shared_ptr<ReplyWakeup> wakeup);
+  // credentials. The socket, and any descriptor the peer sends, is closed
+  // by `closer`, never on the calling thread.
+  SocketConnection(Descriptor socket, std::shared_ptr<ReplyWakeup> wakeup,
+                   std::shared_ptr<DeferredCloser> closer);
   ~SocketConnection() override;
 
   // ServiceConnection, called by the delegate on the service thread.
@@ -90,8 +93,9 @@ class SocketConnection : public ServiceConnection,
   // failed.
   bool sendReplies();
 
-  // Closes the socket and process handle at once, drops every reply still
-  // to come, and hands back the invalidation handler for the caller to run.
+  // Shuts the socket down at once (the peer sees it closed), hands it to
+  // the closer, closes the process handle, drops every reply still to come,
+  // and hands back the invalidation handler for the caller to run.
   std::function<void()> invalidate();
 
  private:
@@ -108,6 +112,7 @@ class SocketConnection : public ServiceConnection,
   std::shared_ptr<BreakSecurityHelperProtocol> exported_;
   std::function<void()> invalidationHandler_;
   const std::shared_ptr<ReplyWakeup> wakeup_;
+  const std::shared_ptr<DeferredCloser> closer_;
   ReplyQueue replies_;
 };
 

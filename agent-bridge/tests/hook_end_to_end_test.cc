@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "session_key.h"
+#include "status_file.h"
 #include "testing/hook_runner.h"
 #include "testing/temp_dir.h"
 
@@ -179,9 +180,9 @@ TEST_F(HookEndToEnd, DroppedEventOnlyFixesTheDirectory) {
   EXPECT_EQ(readFile(file_), "not even json");
 }
 
-TEST_F(HookEndToEnd, CarriesStartedAtFromAPreviousRecordOfAtMostOneMebibyte) {
+TEST_F(HookEndToEnd, CarriesStartedAtFromAPreviousRecordUpToTheBound) {
   const std::string yesterday = R"({"startedAt":"yesterday"})";
-  const std::string pad(kLimit - yesterday.size(), ' ');
+  const std::string pad(kLargestPreviousRecord - yesterday.size(), ' ');
   struct Case {
     std::string content;
     off_t size;           // the file is extended (sparsely) to this size, or 0
@@ -204,6 +205,25 @@ TEST_F(HookEndToEnd, CarriesStartedAtFromAPreviousRecordOfAtMostOneMebibyte) {
     }
     EXPECT_EQ(modeOf(file_), 0600u);
   }
+}
+
+// The largest record the hook writes: an event of exactly the input limit
+// whose folder is nearly all of it, in characters written escaped. The next
+// event still reads it back.
+TEST_F(HookEndToEnd, ReadsBackTheLargestRecordItWrites) {
+  const std::string head =
+      R"({"session_id":"s1","hook_event_name":"PostToolUse","cwd":"/)";
+  const std::string tail = "\"}";
+  std::string name;
+  while (name.size() + 8 <= kLimit - head.size() - tail.size()) {
+    name += "\\u0001\\\"";
+  }
+  name.append(kLimit - head.size() - tail.size() - name.size(), 'x');
+  run(head + name + tail);
+  ASSERT_GT(fs::file_size(file_), kLimit);
+  const json::value first = record().at("startedAt");
+  run(R"({"session_id":"s1","hook_event_name":"Stop"})");
+  EXPECT_EQ(record().at("startedAt"), first);
 }
 
 TEST_F(HookEndToEnd, FailedWriteKeepsTheEarlierFileWhole) {

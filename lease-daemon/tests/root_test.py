@@ -29,6 +29,7 @@ import traceback
 SKIP = 77
 SOCKET_PATH = "/run/com.vesk.Vesk.break-security"
 STATE_PATH = "/var/db/com.vesk.Vesk.break-security.plist"
+LOCK_PATH = "/run/com.vesk.Vesk.break-security.lock"
 APP_ID = "com.vesk.Vesk"
 TEAM = "K7Q2M9X4TZ"
 OTHER_TEAM = "Q9W8E7R6T5"
@@ -70,6 +71,30 @@ if mode == "idle":
     sys.exit(0)
 s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
 s.connect("%(path)s")
+if mode == "linger":
+    # A TCP socket whose close waits out a long linger time: data it cannot
+    # send (its peer never reads), passed along with a first request.
+    # Prints "sent", or "refused" when the kernel would not pass it.
+    sink = socket.create_server(("127.0.0.1", 0))
+    tcp = socket.create_connection(sink.getsockname())
+    tcp.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                   __import__("struct").pack("ii", 1, 1000000))
+    tcp.setblocking(False)
+    try:
+        while True:
+            tcp.send(b"x" * 65536)
+    except BlockingIOError:
+        pass
+    try:
+        s.sendmsg([b"renewLeaseWithReply:"],
+                  [(socket.SOL_SOCKET, socket.SCM_RIGHTS,
+                    __import__("array").array("i", [tcp.fileno()]).tobytes())])
+        tcp.close()  # the copy in the daemon's queue is now the last
+        print("sent", flush=True)
+    except PermissionError:
+        print("refused", flush=True)
+    sys.stdin.read()
+    os._exit(0)  # an exiting process's close does not linger
 s.send(b"renewLeaseWithReply:")
 if len(s.recv(16)) != 1:
     sys.exit(3)
@@ -81,9 +106,12 @@ elif mode == "oversized":
     s.send(b"x" * 100000)
 elif mode == "descriptor":
     r, w = os.pipe()
-    s.sendmsg([b"renewLeaseWithReply:"],
-              [(socket.SOL_SOCKET, socket.SCM_RIGHTS,
-                __import__("array").array("i", [r]).tobytes())])
+    try:
+        s.sendmsg([b"renewLeaseWithReply:"],
+                  [(socket.SOL_SOCKET, socket.SCM_RIGHTS,
+                    __import__("array").array("i", [r]).tobytes())])
+    except PermissionError:  # refused by the kernel: nothing was sent
+        sys.exit(0)
 elif mode == "forked":
     child = os.fork()
     if child == 0:
@@ -267,8 +295,8 @@ class Sandbox:
     def interactive(self):
         return Interactive(as_user(NOBODY, [self.client_path, "-"]))
 
-    def abuse(self, *mode, stdin=subprocess.DEVNULL, uid=NOBODY):
-        argv = as_user(uid, [self.pyclient_path, self.abuser, *mode])
+    def abuse(self, *mode, stdin=subprocess.DEVNULL, uid=NOBODY, path=None):
+        argv = as_user(uid, [path or self.pyclient_path, self.abuser, *mode])
         return subprocess.Popen(argv, stdin=stdin, stdout=subprocess.PIPE)
 
 
@@ -495,14 +523,33 @@ def scenario_load(box):
     box.stop()
 
 
-def scenario_activation(box):
-    """A socket handed over by socket activation, first request queued."""
+def activation_socket():
+    """The listening socket as systemd's socket unit makes it."""
+    if os.path.lexists(SOCKET_PATH):
+        os.remove(SOCKET_PATH)  # an earlier unit's
     listener = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
-    # As systemd's socket unit does with PassCredentials=yes.
+    # PassCredentials=yes.
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_PASSCRED, 1)
     listener.bind(SOCKET_PATH)
     os.chmod(SOCKET_PATH, 0o666)
     listener.listen(16)
+    return listener
+
+
+def start_activated(box, listener):
+    """Starts the daemon with `listener` handed over as descriptor 3."""
+    fd = 9  # clear of 3, where the daemon expects it
+    os.dup2(listener.fileno(), fd)
+    listener.close()
+    box.start(wait=False, pass_fds=(fd,), prefix=[
+        "sh", "-c", 'exec 3<&%d %d<&-; LISTEN_PID=$$ LISTEN_FDS=1 '
+        'LISTEN_FDNAMES=service exec "$0"' % (fd, fd)])
+    os.close(fd)
+
+
+def scenario_activation(box):
+    """A socket handed over by socket activation, first request queued."""
+    listener = activation_socket()
     inode = os.stat(SOCKET_PATH).st_ino
 
     # The connection that starts the daemon sends at once.
@@ -518,14 +565,7 @@ def scenario_activation(box):
         except FileNotFoundError:
             return False
     wait_until(connected, what="the client to connect")
-
-    fd = 9  # clear of 3, where the daemon expects it
-    os.dup2(listener.fileno(), fd)
-    listener.close()
-    box.start(wait=False, pass_fds=(fd,), prefix=[
-        "sh", "-c", 'exec 3<&%d %d<&-; LISTEN_PID=$$ LISTEN_FDS=1 '
-        'LISTEN_FDNAMES=service exec "$0"' % (fd, fd)])
-    os.close(fd)
+    start_activated(box, listener)
     line = client.process.stdout.readline().decode().strip()
     check(line == "renew: YES", "queued first request: %r" % line)
     check(box.value() == 1, "setting not 1")
@@ -533,6 +573,95 @@ def scenario_activation(box):
     check(os.stat(SOCKET_PATH).st_ino == inode, "the daemon bound anew")
     client.close()
     box.stop()
+    check(os.stat(SOCKET_PATH).st_ino == inode, "a handed-over socket removed")
+
+
+def scenario_freeze(box):
+    """A client queues a socket whose close blocks for good (a lingering TCP
+    socket with data it cannot send) on the daemon's own socket, or on a
+    handed-over one before the daemon starts, then never reads: another
+    user's holder still has every renewal answered within 2 s, and a fresh
+    client is served."""
+    unmarked = install(box.python, "unmarked-python")
+
+    def stopped():
+        tasks = "/proc/%d/task" % box.daemon.pid
+        for task in os.listdir(tasks):
+            with open("%s/%s/stat" % (tasks, task)) as f:
+                if f.read().rsplit(")", 1)[1].split()[0] != "T":
+                    return False
+        return True
+
+    rows = [
+        # the socket handed over by systemd, the attacker marked
+        (False, True),
+        (False, False),
+        (True, True),
+        (True, False),
+    ]
+    for handed_over, marked in rows:
+        what = "handed over %s, marked %s: " % (handed_over, marked)
+        holder = None
+        pending = b""
+
+        def renewed(n, bound):
+            nonlocal pending
+            due = time.monotonic() + bound
+            while b"\n" not in pending:
+                ready = select.select([holder.stdout], [], [],
+                                      max(0, due - time.monotonic()))[0]
+                check(ready, what + "renewal %d not answered in time" % n)
+                chunk = os.read(holder.stdout.fileno(), 64)
+                check(chunk, what + "holder ended")
+                pending += chunk
+            line, pending = pending.split(b"\n", 1)
+            check(line == b"renew: YES", what + "renewal %d: %r" % (n, line))
+
+        def start_holder():
+            return subprocess.Popen(
+                as_user(NOBODY, [box.client_path, "--count", "4",
+                                 "--interval", "2", "renew"]),
+                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, bufsize=0)
+
+        # The attack is queued while the daemon cannot read it, so that the
+        # daemon holds the last reference to the lingering socket.
+        if handed_over:
+            listener = activation_socket()
+        else:
+            box.start()
+            holder = start_holder()
+            renewed(1, 20)
+            box.daemon.send_signal(signal.SIGSTOP)
+            wait_until(stopped, what="the daemon to stop")
+        attacker = box.abuse("linger", stdin=subprocess.PIPE, uid=NOBODY - 1,
+                             path=None if marked else unmarked)
+        sent = attacker.stdout.readline()
+        # The daemon's own socket refuses passed descriptors where the
+        # kernel can; systemd's does not.
+        check(sent in (b"sent\n", b"refused\n") and
+              (sent == b"sent\n" or not handed_over), what + "attack %r" % sent)
+        try:
+            if handed_over:
+                # Queued behind the attack; answered once the daemon runs.
+                holder = start_holder()
+                start_activated(box, listener)
+                renewed(1, 20)
+            else:
+                box.daemon.send_signal(signal.SIGCONT)
+            for n in range(2, 5):
+                renewed(n, 2 + 2)  # the holder's interval, then 2 s
+        finally:
+            holder.kill()
+            holder.wait()
+        try:
+            status, lines = box.client("renew", "release", uid=NOBODY - 2)
+        except subprocess.TimeoutExpired:
+            raise Failure(what + "a fresh client was not answered")
+        check((status, lines) == (0, ["renew:", "YES", "release:", "YES"]),
+              what + "fresh client: %r" % lines)
+        attacker.stdin.close()
+        attacker.wait(timeout=30)
+        box.stop()
 
 
 def scenario_slow_tool(box):
@@ -566,17 +695,15 @@ def scenario_second_daemon(box):
     check(holder.call("renew") == "YES", "renewal refused")
     inode = os.stat(SOCKET_PATH).st_ino
     state = state_file()
-    for args in ([], ["--help"]):
-        runs = len(box.runs())
-        second = subprocess.run([box.daemon_path, *args],
-                                stdin=subprocess.DEVNULL, capture_output=True,
-                                timeout=30)
-        # Status, output, tool runs, lease, socket, the first still serving.
-        got = (second.returncode, second.stdout + second.stderr,
-               len(box.runs()), state_file(), box.value(),
-               os.stat(SOCKET_PATH).st_ino, first.poll(), holder.call("renew"))
-        check(got == (1, b"", runs, state, 1, inode, None, "YES"),
-              "second daemon %r: %r" % (args, got))
+    runs = len(box.runs())
+    second = subprocess.run([box.daemon_path], stdin=subprocess.DEVNULL,
+                            capture_output=True, timeout=30)
+    # Status, output, tool runs, lease, socket, the first still serving.
+    got = (second.returncode, second.stdout + second.stderr,
+           len(box.runs()), state_file(), box.value(),
+           os.stat(SOCKET_PATH).st_ino, first.poll(), holder.call("renew"))
+    check(got == (1, b"", runs, state, 1, inode, None, "YES"),
+          "second daemon: %r" % (got,))
     check(holder.call("release") == "YES", "release refused")
     holder.close()
     box.stop()
@@ -601,10 +728,46 @@ def scenario_second_daemon(box):
     box.stop()
 
 
+def scenario_arguments(box):
+    """Any argument is answered on the terminal and nothing else is done:
+    no lock, socket, state file read or tool run, whoever runs it."""
+    box.owe_restore()  # a daemon that started would put the setting back
+    state = state_file()
+    usage = b"usage: VeskBreakSecurityHelper"
+    version = b"VeskBreakSecurityHelper "
+    rows = [
+        # arguments, user, exit status, standard output, standard error
+        (["--help"], 0, 0, usage, b""),
+        (["--version"], 0, 0, version, b""),
+        (["--help"], NOBODY, 0, usage, b""),
+        (["-h"], 0, 2, b"", usage),
+        (["--help", "--version"], 0, 2, b"", usage),
+        ([""], 0, 2, b"", usage),
+        (["--verbose"], NOBODY, 2, b"", usage),
+    ]
+    for args, uid, status, out, err in rows:
+        what = "%r as %d: " % (args, uid)
+        try:
+            done = subprocess.run(as_user(uid, [box.daemon_path, *args]),
+                                  stdin=subprocess.DEVNULL,
+                                  capture_output=True, timeout=10)
+        except subprocess.TimeoutExpired:
+            raise Failure(what + "the daemon kept running")
+        check(done.returncode == status, what + "status %d" % done.returncode)
+        for got, want in ((done.stdout, out), (done.stderr, err)):
+            check(got.startswith(want) and bool(got) == bool(want),
+                  what + "output %r" % got)
+        check((box.runs(), state_file(), box.value()) == ([], state, 1),
+              what + "the state file or the setting was touched")
+        check(not os.path.lexists(SOCKET_PATH) and
+              not os.path.lexists(LOCK_PATH), what + "socket or lock made")
+
+
 def scenario_stop(box):
-    """SIGTERM or SIGINT ends the lease as a lapse does, then the daemon
-    exits 0; a write-back that fails, or SIGKILL, leaves the state file, and
-    the next start puts the setting back before it makes its socket."""
+    """Every signal that would end the daemon ends the lease as a lapse
+    does, removes the socket file and exits 0; a write-back that fails, or
+    SIGKILL, leaves the state file, and the next start puts the setting back
+    before it makes its socket. SIGPIPE changes nothing."""
     rows = [
         # signal, a lease held, the tool's writes fail
         (signal.SIGTERM, True, False),
@@ -613,9 +776,19 @@ def scenario_stop(box):
         (signal.SIGINT, True, False),
         (signal.SIGTERM, True, True),
         (signal.SIGINT, False, False),
+        (signal.SIGHUP, True, False),
+        (signal.SIGQUIT, True, False),
+        (signal.SIGUSR1, True, False),
+        (signal.SIGUSR2, True, True),
+        (signal.SIGALRM, True, False),
+        (signal.SIGXCPU, True, False),
+        (signal.SIGPWR, True, False),
+        (signal.SIGRTMIN + 3, True, False),
+        (signal.SIGPIPE, True, False),
     ]
     for sig, held, failing in rows:
-        what = "%s, held %s, failing %s: " % (sig.name, held, failing)
+        what = "%s, held %s, failing %s: " % (signal.strsignal(sig), held,
+                                             failing)
         box.start()
         check(box.restored(), what + "recovery")
         holder = box.interactive() if held else None
@@ -624,18 +797,120 @@ def scenario_stop(box):
         box.fail_writes(failing)
         runs = len(box.runs())
         box.daemon.send_signal(sig)
+        if sig == signal.SIGPIPE:
+            # Ignored: discarded when sent, so the lease simply goes on.
+            check(holder.call("renew") == "YES" and box.value() == 1,
+                  what + "the lease ended")
+            sig = signal.SIGTERM
+            box.daemon.send_signal(sig)
         status = box.daemon.wait(timeout=30)
         kept = failing or sig == signal.SIGKILL
         check(status == (-sig if sig == signal.SIGKILL else 0),
               what + "exit status %d" % status)
         check((box.value(), state_file() is None) == (int(kept), not kept),
               what + "setting %d, state file %s" % (box.value(), state_file()))
+        check(os.path.lexists(SOCKET_PATH) == (sig == signal.SIGKILL),
+              what + "socket file left or removed")
         if holder:
             holder.close()
         else:
             check(len(box.runs()) == runs, what + "the tool ran")
         box.fail_writes(False)
         box.stop()
+
+
+def scenario_lock(box):
+    """A lock that cannot be taken (something else at its path, or a file
+    that others could open and lock) keeps the daemon from serving, but a
+    restore owed by an earlier run is still made; what is there stays."""
+    def plant_file(mode, owner):
+        def plant():
+            with open(LOCK_PATH, "w"):
+                pass
+            os.chmod(LOCK_PATH, mode)
+            os.chown(LOCK_PATH, owner, owner)
+        return plant
+    target = BASE + "/lock-target"
+    rows = [
+        # what stands at the lock path, whether the daemon serves
+        ("directory", lambda: os.mkdir(LOCK_PATH), False),
+        ("dangling link", lambda: os.symlink(target, LOCK_PATH), False),
+        ("link to root's 0600 file",
+         lambda: os.symlink(box.abuser, LOCK_PATH), False),
+        ("root's file of mode 0644", plant_file(0o644, 0), False),
+        ("another user's file", plant_file(0o600, NOBODY), False),
+        ("root's file of mode 0600", plant_file(0o600, 0), True),
+        ("nothing", lambda: None, True),
+    ]
+    os.chmod(box.abuser, 0o600)
+    for name, plant, serves in rows:
+        if os.path.isdir(LOCK_PATH) and not os.path.islink(LOCK_PATH):
+            os.rmdir(LOCK_PATH)
+        elif os.path.lexists(LOCK_PATH):
+            os.remove(LOCK_PATH)
+        plant()
+        before = os.lstat(LOCK_PATH) if os.path.lexists(LOCK_PATH) else None
+        box.set_value(1)
+        write_state(0)
+        box.start(wait=serves)
+        if not serves:
+            status = box.daemon.wait(timeout=30)
+            check(status == 1, name + ": exit status %d" % status)
+            check(not os.path.lexists(SOCKET_PATH), name + ": socket made")
+            after = os.lstat(LOCK_PATH)
+            check((after.st_ino, after.st_mode, after.st_uid) ==
+                  (before.st_ino, before.st_mode, before.st_uid),
+                  name + ": the path was changed")
+            check(not os.path.lexists(target), name + ": link followed")
+        else:
+            lock = os.lstat(LOCK_PATH)
+            check(stat.S_ISREG(lock.st_mode) and lock.st_uid == 0 and
+                  stat.S_IMODE(lock.st_mode) == 0o600, name + ": lock file")
+        check(box.restored(), name + ": the owed restore was not made")
+        box.stop()
+
+    # A runtime directory the daemon may not write, as under a read-only
+    # file system: a lock file made ahead of time (root's, 0600) serves.
+    mount("--bind", BASE, BASE)  # the tests' own files stay writable
+    for made_ahead in (False, True):
+        name = "read-only, made ahead %s" % made_ahead
+        mount("-o", "remount,rw,bind", "/run")
+        if os.path.lexists(LOCK_PATH):
+            os.remove(LOCK_PATH)
+        if made_ahead:
+            plant_file(0o600, 0)()
+        mount("-o", "remount,ro,bind", "/run")
+        box.set_value(1)
+        write_state(0)
+        box.start(wait=False)
+        if made_ahead:
+            wait_until(box.restored, what=name + ": the owed restore")
+            busy = subprocess.run(["flock", "-n", LOCK_PATH, "true"])
+            check(box.daemon.poll() is None and busy.returncode == 1 and
+                  not os.path.lexists(SOCKET_PATH),
+                  name + ": the lock was not held, or /run was writable")
+        else:
+            status = box.daemon.wait(timeout=30)
+            check(status == 1 and box.restored(),
+                  name + ": status %d, restored %s" % (status, box.restored()))
+        box.stop()
+
+
+def scenario_no_var_db(box):
+    """Without /var/db the daemon still takes its lock: a second one exits
+    1 and leaves the first serving."""
+    mount("-t", "tmpfs", "tmpfs", "/var")
+    box.start()
+    inode = os.stat(SOCKET_PATH).st_ino
+    try:
+        second = subprocess.run([box.daemon_path], stdin=subprocess.DEVNULL,
+                                capture_output=True, timeout=10)
+    except subprocess.TimeoutExpired:
+        raise Failure("a second daemon kept running")
+    check(second.returncode == 1, "second daemon's status")
+    check(box.daemon.poll() is None and
+          os.stat(SOCKET_PATH).st_ino == inode, "the first was disturbed")
+    box.stop()
 
 
 def scenario_no_listener(box):
@@ -663,6 +938,10 @@ SCENARIOS = {
     "refusals": scenario_refusals,
     "activation": scenario_activation,
     "not_root": scenario_not_root,
+    "arguments": scenario_arguments,
+    "lock": scenario_lock,
+    "no_var_db": scenario_no_var_db,
+    "freeze": scenario_freeze,
 }
 
 
