@@ -125,6 +125,7 @@ inline std::uint64_t specialMask(const char* p) {
 // Finds the special bytes of one string in order. The mask of the last
 // 64-byte block is kept, so that text dense with escapes or non-ASCII
 // characters costs a few instructions per special byte, not a new search.
+template <std::uint64_t (*Mask)(const char*) = specialMask>
 class SpecialByteFinder {
  public:
   explicit SpecialByteFinder(const char* end) : end_(end) {}
@@ -139,7 +140,7 @@ class SpecialByteFinder {
     }
     for (; end_ - p >= 64; p += 64) {
       block_ = p;
-      mask_ = specialMask(p);
+      mask_ = Mask(p);
       if (mask_ != 0) return p + std::countr_zero(mask_);
     }
     return findStringSpecialPortable(p, end_);
@@ -212,7 +213,7 @@ template <class Emit>
 ScanResult scanJsonString(const char* p, const char* end, bool decode,
                           Emit&& emit) {
   namespace detail = boost::json::detail;
-  SpecialByteFinder special(end);
+  SpecialByteFinder<> special(end);
   const char* run = p;  // start of the raw text not yet handed on
   for (;;) {
     p = special.next(p);

@@ -28,7 +28,8 @@ TEST(SpecialByteSearch, EveryWayFindsExactlyTheSpecialBytes) {
   }
 }
 
-TEST(SpecialByteSearch, FinderVisitsEverySpecialByteInOrder) {
+template <std::uint64_t (*Mask)(const char*)>
+void expectFinderVisitsEverySpecialByteInOrder() {
   const std::string alphabet = "aZ 9\"\\\x01\x1f\x7f\x80\xc3\xff";
   std::mt19937 random(18);
   for (int round = 0; round < 500; ++round) {
@@ -38,7 +39,7 @@ TEST(SpecialByteSearch, FinderVisitsEverySpecialByteInOrder) {
       if (random() % 6 == 0) c = alphabet[random() % alphabet.size()];
     }
     const char* end = text.data() + text.size();
-    SpecialByteFinder finder(end);
+    SpecialByteFinder<Mask> finder(end);
     for (const char* p = text.data();;) {
       const char* want = std::find_if(p, end, [](char c) {
         return isStringSpecial(static_cast<unsigned char>(c));
@@ -48,6 +49,13 @@ TEST(SpecialByteSearch, FinderVisitsEverySpecialByteInOrder) {
       p = std::min(end, want + 1 + random() % 4);
     }
   }
+}
+
+TEST(SpecialByteSearch, FinderVisitsEverySpecialByteInOrder) {
+  expectFinderVisitsEverySpecialByteInOrder<specialMaskPortable>();
+#if defined(__SSE2__)
+  expectFinderVisitsEverySpecialByteInOrder<specialMaskSse2>();
+#endif
 }
 
 }  // namespace
