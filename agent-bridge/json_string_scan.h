@@ -170,18 +170,20 @@ inline long hexQuad(const char* p) {
 inline const char* decodeEscape(const char* p, const char* end,
                                 boost::json::detail::buffer<4>& out) {
   if (end - p < 2) return nullptr;
+  // clang-format off
   switch (p[1]) {
-    case '"': out.push_back('"'); return p + 2;
+    case '"':  out.push_back('"');  return p + 2;
     case '\\': out.push_back('\\'); return p + 2;
-    case '/': out.push_back('/'); return p + 2;
-    case 'b': out.push_back('\b'); return p + 2;
-    case 'f': out.push_back('\f'); return p + 2;
-    case 'n': out.push_back('\n'); return p + 2;
-    case 'r': out.push_back('\r'); return p + 2;
-    case 't': out.push_back('\t'); return p + 2;
-    case 'u': break;
-    default: return nullptr;
+    case '/':  out.push_back('/');  return p + 2;
+    case 'b':  out.push_back('\b'); return p + 2;
+    case 'f':  out.push_back('\f'); return p + 2;
+    case 'n':  out.push_back('\n'); return p + 2;
+    case 'r':  out.push_back('\r'); return p + 2;
+    case 't':  out.push_back('\t'); return p + 2;
+    case 'u':  break;
+    default:   return nullptr;
   }
+  // clang-format on
   if (end - p < 6) return nullptr;
   const long high = hexQuad(p + 2);
   if (high < 0 || (high >= 0xdc00 && high <= 0xdfff)) return nullptr;
@@ -192,7 +194,8 @@ inline const char* decodeEscape(const char* p, const char* end,
   if (end - p < 12 || p[6] != '\\' || p[7] != 'u') return nullptr;
   const long low = hexQuad(p + 8);
   if (low < 0xdc00 || low > 0xdfff) return nullptr;
-  out.append_utf8(0x10000 + ((static_cast<unsigned long>(high) - 0xd800) << 10) +
+  out.append_utf8(0x10000 +
+                  ((static_cast<unsigned long>(high) - 0xd800) << 10) +
                   (static_cast<unsigned long>(low) - 0xdc00));
   return p + 12;
 }
@@ -259,37 +262,38 @@ ScanResult scanJsonString(const char* p, const char* end, bool decode,
 // One replaced scan: a new string value (IsKey false) or key (IsKey true).
 // Boost calls this member with the stack known to be empty, so its stock
 // twin with an unknown stack (false_type) behaves as it would have.
-#define VESK_JSON_FAST_STRING_SCAN(Handler, IsKey)                             \
-  template <>                                                                  \
-  template <>                                                                  \
-  inline const char* boost::json::basic_parser<Handler>::parse_unescaped(      \
-      const char* p, std::true_type, std::integral_constant<bool, IsKey>,      \
-      bool allow_bad_utf8) {                                                   \
-    static_assert(Handler::max_string_size == std::size_t(-1) &&               \
-                  Handler::max_key_size == std::size_t(-1));                   \
-    if (more_ || allow_bad_utf8)                                               \
-      return parse_unescaped(p, std::false_type(),                             \
-                             std::integral_constant<bool, IsKey>(),            \
-                             allow_bad_utf8);                                  \
-    std::size_t total = 0;                                                     \
-    auto emit = [&](std::string_view piece, bool last) {                       \
-      total += piece.size();                                                   \
-      const string_view text(piece.data(), piece.size());                      \
-      if (IsKey)                                                               \
-        return last ? h_.on_key(text, total, ec_)                              \
-                    : h_.on_key_part(text, total, ec_);                        \
-      return last ? h_.on_string(text, total, ec_)                             \
-                  : h_.on_string_part(text, total, ec_);                       \
-    };                                                                         \
-    const ::vesk::json_scan::ScanResult scan = ::vesk::json_scan::scanJsonString( \
-        p + 1, end_, h_.keepsText(IsKey), emit);                               \
-    if (scan.status == ::vesk::json_scan::ScanStatus::malformed) {             \
-      BOOST_STATIC_CONSTEXPR source_location loc = BOOST_CURRENT_LOCATION;     \
-      return fail(scan.at, error::syntax, &loc);                               \
-    }                                                                          \
-    if (scan.status == ::vesk::json_scan::ScanStatus::refused)                 \
-      return fail(scan.at);                                                    \
-    return scan.at;                                                            \
+#define VESK_JSON_FAST_STRING_SCAN(Handler, IsKey)                          \
+  template <>                                                               \
+  template <>                                                               \
+  inline const char* boost::json::basic_parser<Handler>::parse_unescaped(   \
+      const char* p, std::true_type, std::integral_constant<bool, IsKey>,   \
+      bool allow_bad_utf8) {                                                \
+    static_assert(Handler::max_string_size == std::size_t(-1) &&            \
+                  Handler::max_key_size == std::size_t(-1));                \
+    if (more_ || allow_bad_utf8)                                            \
+      return parse_unescaped(p, std::false_type(),                          \
+                             std::integral_constant<bool, IsKey>(),         \
+                             allow_bad_utf8);                               \
+    std::size_t total = 0;                                                  \
+    auto emit = [&](std::string_view piece, bool last) {                    \
+      total += piece.size();                                                \
+      const string_view text(piece.data(), piece.size());                   \
+      if (IsKey)                                                            \
+        return last ? h_.on_key(text, total, ec_)                           \
+                    : h_.on_key_part(text, total, ec_);                     \
+      return last ? h_.on_string(text, total, ec_)                          \
+                  : h_.on_string_part(text, total, ec_);                    \
+    };                                                                      \
+    const ::vesk::json_scan::ScanResult scan =                              \
+        ::vesk::json_scan::scanJsonString(p + 1, end_, h_.keepsText(IsKey), \
+                                          emit);                            \
+    if (scan.status == ::vesk::json_scan::ScanStatus::malformed) {          \
+      BOOST_STATIC_CONSTEXPR source_location loc = BOOST_CURRENT_LOCATION;  \
+      return fail(scan.at, error::syntax, &loc);                            \
+    }                                                                       \
+    if (scan.status == ::vesk::json_scan::ScanStatus::refused)              \
+      return fail(scan.at);                                                 \
+    return scan.at;                                                         \
   }
 
 #define VESK_JSON_FAST_STRINGS(Handler)      \

@@ -1,7 +1,9 @@
 // Whole-process cost of VeskAgentBridge against the floor program
 // (hook_floor), per input:
 // - time: both are started the same way on the same input, in alternating
-//   order, and the medians are compared;
+//   order, and the medians are compared: wall time from spawn to reaped
+//   exit, and CPU time (user and system, as wait4 reports it), which waits
+//   for a busy processor do not inflate;
 // - instructions: one run of each under callgrind (user space only; stable
 //   on a busy machine, where times are not), when valgrind is installed;
 // - peak memory: the largest resident set of each over a few runs, each
@@ -14,6 +16,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,21 +65,33 @@ pid_t start(const std::vector<std::string>& argv, const std::string& homeVar,
   return pid;
 }
 
-bool runToEnd(pid_t pid) {
+// Waits for `pid`; true when it exited with status 0. `usage` gets its
+// resource use.
+bool runToEnd(pid_t pid, rusage* usage = nullptr) {
   int status = 0;
-  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-         WEXITSTATUS(status) == 0;
+  rusage ignored{};
+  return pid > 0 && wait4(pid, &status, 0, usage ? usage : &ignored) == pid &&
+         WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-double secondsOfOneRun(const Program& program, const std::string& input) {
+double seconds(const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; }
+
+struct Timing {
+  double wall;  // from spawn to reaped exit
+  double cpu;   // user and system time of the child itself
+};
+
+Timing timeOneRun(const Program& program, const std::string& input) {
   const auto begin = std::chrono::steady_clock::now();
-  if (!runToEnd(start(program.argv, program.homeVar, input, "/dev/null"))) {
+  rusage usage{};
+  if (!runToEnd(start(program.argv, program.homeVar, input, "/dev/null"),
+                &usage)) {
     std::fprintf(stderr, "%s failed\n", program.argv[0].c_str());
     std::exit(1);
   }
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                       begin)
-      .count();
+  const std::chrono::duration<double> wall =
+      std::chrono::steady_clock::now() - begin;
+  return {wall.count(), seconds(usage.ru_utime) + seconds(usage.ru_stime)};
 }
 
 // Instructions of one run under callgrind, or nothing without valgrind.
@@ -169,37 +184,44 @@ int main(int argc, char** argv) {
   const Program hook{{VESK_HOOK_BINARY, "Claude Code", "working"}, homeVar};
   const Program floor{{VESK_FLOOR_BINARY, dir.string()}, homeVar};
 
-  const std::string code = "  const page = await db.orders.findMany({ take: 50 });";
-  const std::string accented = "  const caf\u00e9 = await db.orders.findMany({ take: 50 });";
+  // Lines of a file the agent read, as JSON carries them.
+  const std::string code =
+      "  const page = await db.orders.findMany({ take: 50 });";
+  const std::string accented =
+      "  const caf\u00e9 = await db.orders.findMany({ take: 50 });";
+  const std::string chinese =
+      "  // \u8bfb\u53d6\u8ba2\u5355\u5217\u8868\uff0c"
+      "\u6bcf\u9875\u4e94\u5341\u6761";
   const Input inputs[] = {
       {"2 KiB, \\n every line", 2048, "", code + "\\n"},
       {"1 MiB, \\n every line", 1048576, "", code + "\\n"},
       {"1 MiB, one \\t first", 1048576, "\\t", code + " "},
       {"1 MiB, non-ASCII", 1048576, "", accented + " "},
       {"1 MiB, non-ASCII + \\n", 1048576, "", accented + "\\n"},
+      {"1 MiB, Chinese + \\n", 1048576, "", chinese + "\\n"},
   };
 
-  std::printf("%-24s %8s %8s %6s  %9s %9s %6s  %9s %9s %9s\n", "input",
-              "hook ms", "floor ms", "ratio", "hook Mi", "floor Mi", "ratio",
-              "hook KiB", "floor KiB", "cap KiB");
+  std::printf("%-22s %7s %7s %6s %7s %7s %6s %7s %7s %7s %6s %6s %6s\n",
+              "input", "wall ms", "floor", "ratio", "cpu ms", "floor", "ratio",
+              "Minstr", "floor", "ratio", "KiB", "floor", "cap");
   for (const Input& spec : inputs) {
     const std::string event =
         postToolUseEvent(spec.size, spec.prefix, spec.line);
     const fs::path input = home / "event.json";
     std::ofstream(input, std::ios::binary) << event;
-    secondsOfOneRun(hook, input);  // creates the status directory and file
-    std::vector<double> hookTimes, floorTimes;
+    timeOneRun(hook, input);  // creates the status directory and file
+    std::vector<double> hookWall, floorWall, hookCpu, floorCpu;
     for (int i = 0; i < runs; ++i) {
       // Alternate who goes first so drift and caching favour neither.
       for (int k = 0; k < 2; ++k) {
-        if ((i + k) % 2 == 0) {
-          hookTimes.push_back(secondsOfOneRun(hook, input));
-        } else {
-          floorTimes.push_back(secondsOfOneRun(floor, input));
-        }
+        const bool hookTurn = (i + k) % 2 == 0;
+        const Timing t = timeOneRun(hookTurn ? hook : floor, input);
+        (hookTurn ? hookWall : floorWall).push_back(t.wall * 1e3);
+        (hookTurn ? hookCpu : floorCpu).push_back(t.cpu * 1e3);
       }
     }
-    const double h = median(hookTimes) * 1e3, f = median(floorTimes) * 1e3;
+    const double hw = median(hookWall), fw = median(floorWall);
+    const double hc = median(hookCpu), fc = median(floorCpu);
     const std::optional<double> hookCount = instructions(hook, input, home);
     const std::optional<double> floorCount = instructions(floor, input, home);
     char countRatio[16] = "-";
@@ -207,11 +229,13 @@ int main(int argc, char** argv) {
       std::snprintf(countRatio, sizeof countRatio, "%.2fx",
                     *hookCount / *floorCount);
     const double capKiB = (3.0 * event.size() + 4 * 1048576) / 1024;
-    std::printf("%-24s %8.3f %8.3f %5.2fx  %9s %9s %6s  %9ld %9ld %9.0f\n",
-                spec.name, h, f, h / f, fmtInstructions(hookCount).c_str(),
-                fmtInstructions(floorCount).c_str(), countRatio,
-                peakKiB(hook, input, memoryRuns, home),
-                peakKiB(floor, input, memoryRuns, home), capKiB);
+    std::printf(
+        "%-22s %7.3f %7.3f %5.2fx %7.3f %7.3f %5.2fx %7s %7s %7s %6ld %6ld "
+        "%6.0f\n",
+        spec.name, hw, fw, hw / fw, hc, fc, hc / fc,
+        fmtInstructions(hookCount).c_str(), fmtInstructions(floorCount).c_str(),
+        countRatio, peakKiB(hook, input, memoryRuns, home),
+        peakKiB(floor, input, memoryRuns, home), capKiB);
     std::fflush(stdout);
   }
   // What the spawner itself adds to a child's figure is at most this.

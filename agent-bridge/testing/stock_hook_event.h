@@ -19,7 +19,7 @@ struct StockParsedFields : event_fields::EventFieldHandler {};
 inline std::optional<HookEvent> decodeHookEventWithStockParser(
     std::string_view input, std::string_view agent, AgentState baseState) {
   return event_fields::decodeEventFields<StockParsedFields>(input, agent,
-                                                           baseState);
+                                                            baseState);
 }
 
 }  // namespace vesk::testing
