@@ -33,8 +33,6 @@
 
 #include <bit>
 #include <boost/json/basic_parser_impl.hpp>
-#include <boost/json/detail/buffer.hpp>
-#include <boost/json/detail/utf8.hpp>
 #include <boost/version.hpp>
 #include <cstddef>
 #include <cstdint>
@@ -42,6 +40,10 @@
 #include <string_view>
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if BOOST_VERSION == 108100
+#include <boost/json/detail/buffer.hpp>
+#include <boost/json/detail/utf8.hpp>
 #endif
 
 namespace vesk::json_scan {
@@ -152,6 +154,9 @@ class SpecialByteFinder {
   std::uint64_t mask_ = 0;
 };
 
+#if BOOST_VERSION == 108100
+// What follows uses Boost.JSON 1.81's internals, and only that version's.
+
 // The value of four hexadecimal digits at p, or -1.
 inline long hexQuad(const char* p) {
   long value = 0;
@@ -255,6 +260,8 @@ ScanResult scanJsonString(const char* p, const char* end, bool decode,
     } while (p != end && static_cast<unsigned char>(*p) >= 0x80);
   }
 }
+
+#endif  // BOOST_VERSION == 108100
 
 }  // namespace vesk::json_scan
 
