@@ -35,6 +35,8 @@ struct HookEvent {
   std::string toolName;
   std::string notificationType;
   std::optional<std::string> projectName;
+
+  friend bool operator==(const HookEvent&, const HookEvent&) = default;
 };
 
 // Decodes the event read from standard input. `agent` and `baseState` come

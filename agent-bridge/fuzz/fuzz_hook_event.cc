@@ -1,5 +1,7 @@
 // Feeds arbitrary bytes through decoding, classification and record
 // building as one run would, and checks what the record must always be.
+// Decoding must also agree exactly with Boost.JSON's parser as Boost ships
+// it: the same inputs refused, the same fields read.
 // The first byte picks the agent, the base state and whether the same bytes
 // also serve as the previous record; the rest is the event.
 
@@ -14,6 +16,7 @@
 #include "json_text.h"
 #include "session_key.h"
 #include "status_record.h"
+#include "testing/stock_hook_event.h"
 
 // Aborts, which the fuzzer reports, when a property does not hold.
 static void require(bool condition) {
@@ -32,6 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const auto base = static_cast<AgentState>((selector >> 1) % 3);
 
   std::optional<HookEvent> event = decodeHookEvent(input, agent, base);
+  require(event == testing::decodeHookEventWithStockParser(input, agent, base));
   if (!event) return 0;
   const Classification classification = classifyHookEvent(*event);
   if (classification.drop) {

@@ -1,0 +1,313 @@
+// The string scan of Boost.JSON's streaming parser, replaced for one
+// handler by one that keeps its pace through escapes and non-ASCII text and
+// decodes only the strings the handler keeps.
+//
+// Boost.JSON 1.81 searches a string sixteen bytes at a time only until the
+// first escape or, with UTF-8 checked, the first non-ASCII byte; from there
+// it walks the rest of the string one byte at a time, and it copies the
+// decoded text of every string out to the handler. An agent's tool output
+// is often a megabyte of text with an escape on every line, so that walk was
+// most of a hook run. The scan here goes back to the wide search after every
+// escape and every UTF-8 sequence, checks UTF-8 with Boost's own rules
+// (detail::classify_utf8 and detail::is_valid_utf8) and only checks, without
+// decoding, a string its handler does not keep.
+//
+// Contract: VESK_JSON_FAST_STRINGS(Handler), written once at global scope
+// before the first use of basic_parser<Handler>, replaces that parser's scan
+// of a new string. For a whole text given in one write_some() with
+// more == false and invalid UTF-8 refused, the parser then accepts and
+// rejects exactly the texts the stock parser does (the error code may
+// differ) and hands the handler the same text for every string it keeps; a
+// string it does not keep arrives as one empty on_string() or on_key(). In
+// any other use (more input to come, invalid UTF-8 allowed, a resumed
+// parse) the stock code runs. The handler provides `bool keepsText(bool
+// isKey)`, asked at the opening quote, and takes strings of any length.
+// Only Boost 1.81's parser is touched: with any other Boost the macro
+// expands to nothing and the stock parser runs unchanged.
+//
+// The functions here are pure; they, and SpecialByteFinder objects, may
+// run on any thread.
+
+#ifndef VESK_AGENT_BRIDGE_JSON_STRING_SCAN_H_
+#define VESK_AGENT_BRIDGE_JSON_STRING_SCAN_H_
+
+#include <bit>
+#include <boost/json/basic_parser_impl.hpp>
+#include <boost/version.hpp>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if BOOST_VERSION == 108100
+#include <boost/json/detail/buffer.hpp>
+#include <boost/json/detail/utf8.hpp>
+#endif
+
+namespace vesk::json_scan {
+
+// True for a byte that ends a plain run inside a JSON string: the quote,
+// the backslash, a control character, or the start of a UTF-8 sequence.
+inline bool isStringSpecial(unsigned char c) {
+  return c == '"' || c == '\\' || c < 0x20 || c >= 0x80;
+}
+
+// The special bytes among the eight at p, as bit 7 of each byte of the
+// result in memory order; exact for every byte, as no sum carries from one
+// byte into the next.
+inline std::uint64_t specialBytesOfWord(const char* p) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kLow7 = 0x7f * kOnes;
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  if constexpr (std::endian::native == std::endian::big)
+    word = __builtin_bswap64(word);
+  const std::uint64_t ascii = word & kLow7;
+  // The top bit of each sum is clear exactly where the byte is below 0x20,
+  // or is the quote or the backslash.
+  const std::uint64_t control = ~(ascii + 0x60 * kOnes);
+  const std::uint64_t quote = ~((ascii ^ ('"' * kOnes)) + kLow7);
+  const std::uint64_t backslash = ~((ascii ^ ('\\' * kOnes)) + kLow7);
+  return (word | control | quote | backslash) & (0x80 * kOnes);
+}
+
+// The first special byte in [p, end), or `end`, eight bytes at a time.
+inline const char* findStringSpecialPortable(const char* p, const char* end) {
+  for (; end - p >= 8; p += 8) {
+    if (const std::uint64_t special = specialBytesOfWord(p))
+      return p + std::countr_zero(special) / 8;
+  }
+  while (p != end && !isStringSpecial(static_cast<unsigned char>(*p))) ++p;
+  return p;
+}
+
+// The special bytes among the 64 at p, bit i for byte p[i].
+inline std::uint64_t specialMaskPortable(const char* p) {
+  std::uint64_t mask = 0;
+  for (int i = 0; i < 8; ++i) {
+    // Gathers bit 7 of each byte into one byte, the first byte lowest.
+    const std::uint64_t packed =
+        ((specialBytesOfWord(p + 8 * i) >> 7) * 0x0102040810204080) >> 56;
+    mask |= packed << (8 * i);
+  }
+  return mask;
+}
+
+#if defined(__SSE2__)
+inline std::uint64_t specialMaskSse2(const char* p) {
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i space = _mm_set1_epi8(0x20);
+  std::uint64_t mask = 0;
+  for (int i = 0; i < 4; ++i) {
+    const __m128i v =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+    // Signed, a byte of 0x80 or above is below the space, like a control.
+    const __m128i special = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
+        _mm_cmplt_epi8(v, space));
+    mask |= static_cast<std::uint64_t>(
+                static_cast<std::uint16_t>(_mm_movemask_epi8(special)))
+            << (16 * i);
+  }
+  return mask;
+}
+#endif
+
+inline std::uint64_t specialMask(const char* p) {
+#if defined(__SSE2__)
+  return specialMaskSse2(p);
+#else
+  return specialMaskPortable(p);
+#endif
+}
+
+// Finds the special bytes of one string in order. The mask of the last
+// 64-byte block is kept, so that text dense with escapes or non-ASCII
+// characters costs a few instructions per special byte, not a new search.
+template <std::uint64_t (*Mask)(const char*) = specialMask>
+class SpecialByteFinder {
+ public:
+  explicit SpecialByteFinder(const char* end) : end_(end) {}
+
+  // The first special byte in [p, end), or `end`; p is never before the
+  // last result.
+  const char* next(const char* p) {
+    if (block_ != nullptr && p - block_ < 64) {
+      if (const std::uint64_t rest = mask_ >> (p - block_))
+        return p + std::countr_zero(rest);
+      p = block_ + 64;
+    }
+    for (; end_ - p >= 64; p += 64) {
+      block_ = p;
+      mask_ = Mask(p);
+      if (mask_ != 0) return p + std::countr_zero(mask_);
+    }
+    return findStringSpecialPortable(p, end_);
+  }
+
+ private:
+  const char* end_;
+  const char* block_ = nullptr;  // the last block searched, if any
+  std::uint64_t mask_ = 0;
+};
+
+#if BOOST_VERSION == 108100
+// What follows uses Boost.JSON 1.81's internals, and only that version's.
+
+// The value of four hexadecimal digits at p, or -1.
+inline long hexQuad(const char* p) {
+  long value = 0;
+  for (int i = 0; i < 4; ++i) {
+    const int digit =
+        boost::json::detail::hex_digit(static_cast<unsigned char>(p[i]));
+    if (digit < 0) return -1;
+    value = value << 4 | digit;
+  }
+  return value;
+}
+
+// Decodes the escape at p (a backslash) into `out`. Yields the byte after
+// it, or null when it is malformed or cut off by `end`: an unknown escape,
+// a missing hex digit, a lone or reversed surrogate.
+inline const char* decodeEscape(const char* p, const char* end,
+                                boost::json::detail::buffer<4>& out) {
+  if (end - p < 2) return nullptr;
+  // clang-format off
+  switch (p[1]) {
+    case '"':  out.push_back('"');  return p + 2;
+    case '\\': out.push_back('\\'); return p + 2;
+    case '/':  out.push_back('/');  return p + 2;
+    case 'b':  out.push_back('\b'); return p + 2;
+    case 'f':  out.push_back('\f'); return p + 2;
+    case 'n':  out.push_back('\n'); return p + 2;
+    case 'r':  out.push_back('\r'); return p + 2;
+    case 't':  out.push_back('\t'); return p + 2;
+    case 'u':  break;
+    default:   return nullptr;
+  }
+  // clang-format on
+  if (end - p < 6) return nullptr;
+  const long high = hexQuad(p + 2);
+  if (high < 0 || (high >= 0xdc00 && high <= 0xdfff)) return nullptr;
+  if (high < 0xd800 || high > 0xdfff) {
+    out.append_utf8(static_cast<unsigned long>(high));
+    return p + 6;
+  }
+  if (end - p < 12 || p[6] != '\\' || p[7] != 'u') return nullptr;
+  const long low = hexQuad(p + 8);
+  if (low < 0xdc00 || low > 0xdfff) return nullptr;
+  out.append_utf8(0x10000 +
+                  ((static_cast<unsigned long>(high) - 0xd800) << 10) +
+                  (static_cast<unsigned long>(low) - 0xdc00));
+  return p + 12;
+}
+
+enum class ScanStatus { ok, malformed, refused };
+
+struct ScanResult {
+  ScanStatus status;
+  const char* at;  // after the closing quote when ok, else where it failed
+};
+
+// Scans the string whose text starts at p (just after its opening quote).
+// When `decode` is set, hands the decoded text on in order as
+// `emit(piece, false)` for every piece but the last and `emit(last, true)`
+// at the closing quote (the only call, with an empty piece, when `decode`
+// is not set). `emit` yields false to stop the scan as refused.
+template <class Emit>
+ScanResult scanJsonString(const char* p, const char* end, bool decode,
+                          Emit&& emit) {
+  namespace detail = boost::json::detail;
+  SpecialByteFinder<> special(end);
+  const char* run = p;  // start of the raw text not yet handed on
+  for (;;) {
+    p = special.next(p);
+    if (p == end) return {ScanStatus::malformed, p};
+    const auto c = static_cast<unsigned char>(*p);
+    if (c == '"') {
+      const std::string_view last =
+          decode ? std::string_view(run, static_cast<std::size_t>(p - run))
+                 : std::string_view();
+      if (!emit(last, true)) return {ScanStatus::refused, p};
+      return {ScanStatus::ok, p + 1};
+    }
+    if (c == '\\') {
+      detail::buffer<4> decoded;
+      const char* next = decodeEscape(p, end, decoded);
+      if (next == nullptr) return {ScanStatus::malformed, p};
+      if (decode) {
+        if (p != run &&
+            !emit(std::string_view(run, static_cast<std::size_t>(p - run)),
+                  false))
+          return {ScanStatus::refused, p};
+        if (!emit(std::string_view(decoded.data(), decoded.size()), false))
+          return {ScanStatus::refused, p};
+      }
+      p = run = next;
+      continue;
+    }
+    if (c < 0x80) return {ScanStatus::malformed, p};  // a control character
+    // UTF-8 sequences, as many as follow one another.
+    do {
+      const std::uint16_t first = detail::classify_utf8(*p);
+      const std::ptrdiff_t length = first & 0xff;
+      if (end - p < length || !detail::is_valid_utf8(p, first))
+        return {ScanStatus::malformed, p};
+      p += length;
+    } while (p != end && static_cast<unsigned char>(*p) >= 0x80);
+  }
+}
+
+#endif  // BOOST_VERSION == 108100
+
+}  // namespace vesk::json_scan
+
+#if BOOST_VERSION == 108100
+// One replaced scan: a new string value (IsKey false) or key (IsKey true).
+// Boost calls this member with the stack known to be empty, so its stock
+// twin with an unknown stack (false_type) behaves as it would have.
+#define VESK_JSON_FAST_STRING_SCAN(Handler, IsKey)                          \
+  template <>                                                               \
+  template <>                                                               \
+  inline const char* boost::json::basic_parser<Handler>::parse_unescaped(   \
+      const char* p, std::true_type, std::integral_constant<bool, IsKey>,   \
+      bool allow_bad_utf8) {                                                \
+    static_assert(Handler::max_string_size == std::size_t(-1) &&            \
+                  Handler::max_key_size == std::size_t(-1));                \
+    if (more_ || allow_bad_utf8)                                            \
+      return parse_unescaped(p, std::false_type(),                          \
+                             std::integral_constant<bool, IsKey>(),         \
+                             allow_bad_utf8);                               \
+    std::size_t total = 0;                                                  \
+    auto emit = [&](std::string_view piece, bool last) {                    \
+      total += piece.size();                                                \
+      const string_view text(piece.data(), piece.size());                   \
+      if (IsKey)                                                            \
+        return last ? h_.on_key(text, total, ec_)                           \
+                    : h_.on_key_part(text, total, ec_);                     \
+      return last ? h_.on_string(text, total, ec_)                          \
+                  : h_.on_string_part(text, total, ec_);                    \
+    };                                                                      \
+    const ::vesk::json_scan::ScanResult scan =                              \
+        ::vesk::json_scan::scanJsonString(p + 1, end_, h_.keepsText(IsKey), \
+                                          emit);                            \
+    if (scan.status == ::vesk::json_scan::ScanStatus::malformed) {          \
+      BOOST_STATIC_CONSTEXPR source_location loc = BOOST_CURRENT_LOCATION;  \
+      return fail(scan.at, error::syntax, &loc);                            \
+    }                                                                       \
+    if (scan.status == ::vesk::json_scan::ScanStatus::refused)              \
+      return fail(scan.at);                                                 \
+    return scan.at;                                                         \
+  }
+
+#define VESK_JSON_FAST_STRINGS(Handler)      \
+  VESK_JSON_FAST_STRING_SCAN(Handler, false) \
+  VESK_JSON_FAST_STRING_SCAN(Handler, true)
+#else
+#define VESK_JSON_FAST_STRINGS(Handler)
+#endif
+
+#endif  // VESK_AGENT_BRIDGE_JSON_STRING_SCAN_H_
