@@ -37,6 +37,7 @@ enum Slot {
   kNotificationType,
   kCwd,
   kWorkspaceRoots,
+  kCursorVersion,
   kSlotCount
 };
 
@@ -47,7 +48,8 @@ constexpr std::string_view kSlotKeys[kSlotCount] = {"",
                                                     "tool_name",
                                                     "notification_type",
                                                     "cwd",
-                                                    "workspace_roots"};
+                                                    "workspace_roots",
+                                                    "cursor_version"};
 
 // Receives the parser's events and keeps, for each key of interest at the
 // top level, whether it was present, whether its value was a string and
@@ -174,7 +176,8 @@ class EventFieldHandler {
   }
   // Where the text of a string value that starts now goes, if anywhere.
   std::string* textTarget() {
-    if (depth_ == 1 && slot_ != kNone && slot_ != kWorkspaceRoots)
+    if (depth_ == 1 && slot_ != kNone && slot_ != kWorkspaceRoots &&
+        slot_ != kCursorVersion)
       return &fields[slot_].text;
     if (depth_ == 2 && inRoots_ && rootCount_ == 0) return &firstRoot;
     return nullptr;
@@ -209,6 +212,13 @@ std::optional<HookEvent> decodeEventFields(std::string_view input,
   if (ec || !parser.done() || used != input.size()) return std::nullopt;
   Fields& found = parser.handler();
   if (!found.topLevelObject) return std::nullopt;
+  // Cursor marks every event it sends with "cursor_version". With its
+  // third-party option on, it also runs the entries in Claude Code's
+  // settings, so a "Claude Code" run carrying that key is a Cursor event
+  // that Cursor's own entries already report: recording it would show the
+  // conversation a second time, as a Claude Code session.
+  if (agent == "Claude Code" && found.fields[kCursorVersion].present)
+    return std::nullopt;
 
   EventFieldHandler::Field& session = found.fields[kSessionId].present
                                           ? found.fields[kSessionId]

@@ -66,6 +66,27 @@ TEST(DecodeHookEvent, FollowsTheSessionAndFieldRules) {
   }
 }
 
+// Cursor runs Claude Code's entries too when its third-party option is on;
+// its events carry "cursor_version" wherever they sit in the object.
+TEST(DecodeHookEvent, ClaudeCodeRunsWithCursorsMarkAreNotDecoded) {
+  const struct {
+    std::string_view agent;
+    std::string_view input;
+    bool decodes;
+  } cases[] = {
+      {"Claude Code", R"({"session_id":"s","cursor_version":"2.1"})", false},
+      {"Claude Code", R"({"cursor_version":null,"conversation_id":"c"})", false},
+      {"Claude Code", R"({"session_id":"s","x":{"cursor_version":"2"}})", true},
+      {"Claude Code", R"({"session_id":"s","cursor_versions":"2"})", true},
+      {"Cursor", R"({"conversation_id":"c","cursor_version":"2.1"})", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    EXPECT_EQ(decodeHookEvent(c.input, c.agent, AgentState::working).has_value(),
+              c.decodes);
+  }
+}
+
 // Where a string goes decides how it is read: kept values and top-level
 // keys are decoded; other strings are only checked.
 constexpr std::string_view kPlacements[] = {
