@@ -64,6 +64,13 @@ start_confined_daemon() {
   daemon=$!
 }
 
+# exited PID: the process has ended (reaped, or a zombie not yet reaped).
+exited() {
+  local state
+  state=$(cut -d ' ' -f 3 "/proc/$1/stat" 2>/dev/null) || return 0
+  [ "$state" = Z ]
+}
+
 # A marked client in a home the daemon cannot see holds a lease; SIGTERM, as
 # package removal sends it, puts the setting back before the daemon exits 0.
 # The daemon is stopped by the command in STOP..., or by SIGTERM from here.
@@ -88,6 +95,16 @@ check_confined_daemon() {
     "$@" >>"$scratch/dpkg.log" 2>&1 || fail "$*"
   else
     kill -TERM "$daemon"
+  fi
+  # A daemon still running after 60 seconds was not stopped: fail rather
+  # than wait for ever.
+  for _ in $(seq 600); do
+    exited "$daemon" && break
+    sleep 0.1
+  done
+  if ! exited "$daemon"; then
+    fail "the daemon still runs after: ${*:-kill -TERM}"
+    kill -KILL "$daemon"
   fi
   wait "$daemon" || status=$?
   after=$(cat "$SETTING" 2>&1) || true
