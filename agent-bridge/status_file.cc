@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <tuple>
 
 #include "json_text.h"
 
@@ -156,8 +157,9 @@ bool writeStatusRecord(const boost::json::object& record,
     }
     ::close(fd);
   }
+  // Best effort, as every path of this function: the result is not needed.
   if (!replaced)
-    ::fchmodat(dirfd, name.c_str(), kFileMode, AT_SYMLINK_NOFOLLOW);
+    std::ignore = ::fchmodat(dirfd, name.c_str(), kFileMode, AT_SYMLINK_NOFOLLOW);
   ::close(dirfd);
   return replaced;
 }

@@ -16,10 +16,14 @@ endfunction()
 # vesk_man_page(PAGE SECTION): installs the roff manual PAGE (a path relative
 # to the calling folder) to share/man/manSECTION, compressed by vesk_gzip(),
 # and adds the test man_page_<file name>: the page renders with neither a
-# groff nor a man warning (`ctest -R man_page` checks them all).
+# groff nor a man warning (`ctest -R man_page` checks them all). @NAME@ in
+# the page is replaced by the CMake variable NAME (a platform's own text).
 function(vesk_man_page page section)
   get_filename_component(name ${page} NAME)
-  vesk_gzip(${page} ${name}.gz compressed)
+  get_filename_component(page ${page} ABSOLUTE)
+  set(configured ${CMAKE_CURRENT_BINARY_DIR}/man/${name})
+  configure_file(${page} ${configured} @ONLY)
+  vesk_gzip(${configured} ${name}.gz compressed)
   install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
   if(VESK_BUILD_TESTS)
     add_test(NAME man_page_${name}

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds VeskAgentBridge, then plays a short Claude
-# Code session and a Cursor session through it with a throwaway HOME,
-# printing the status files after every event. Needs no terminal.
+# Installs what the hook needs, builds VeskAgentBridge alone, then plays a
+# short Claude Code session and a Cursor session through it with a
+# throwaway HOME, printing the status files after every event. Needs no
+# terminal.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh demo
 bash scripts/build.sh build-demo -DVESK_BUILD_TESTS=OFF \
-  -DVESK_BUILD_BENCHMARKS=OFF -DVESK_BUILD_LEASE_DAEMON=OFF >/dev/null
+  -DVESK_BUILD_BENCHMARKS=OFF -DVESK_BUILD_LEASE_DAEMON=OFF \
+  -DVESK_BUILD_AGENT_HOOKS=OFF >/dev/null
 
 hook=build-demo/bin/VeskAgentBridge
 home=$(mktemp -d)

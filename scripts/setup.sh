@@ -1,17 +1,25 @@
 #!/usr/bin/env bash
-# Installs what building, testing and packaging need on a Debian 12 machine.
-# Runs apt-get only when a package is missing, so a second run costs nothing.
+# Usage: scripts/setup.sh [demo]
+# Installs what building, testing and packaging need on a Debian 12 machine;
+# with "demo", only what building the hook needs (scripts/demo.sh). Runs
+# apt-get only when a package is missing, so a second run costs nothing.
 set -euo pipefail
 
+# The hook: a compiler, CMake, and the two libraries it links statically.
 packages=(
-  build-essential cmake pkg-config git
-  libboost-json1.81-dev nettle-dev libplist-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
-  python3 attr util-linux mount procps patch
-  dpkg-dev file systemd lintian
-  man-db groff-base
+  build-essential cmake
+  libboost-json1.81-dev nettle-dev
 )
+if [ "${1:-}" != demo ]; then
+  packages+=(
+    pkg-config git libplist-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    clang libclang-rt-14-dev
+    python3 attr util-linux mount procps patch
+    dpkg-dev file systemd lintian
+    man-db groff-base
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

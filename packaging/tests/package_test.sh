@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Builds the Debian package with cpack, holds it to lintian, and installs,
-# upgrades and purges it with dpkg in a private mount namespace (overlays on
-# /usr, /etc and /var; empty /run and /home): modes, the team mark, the
-# unit's sandbox, the daemon confined as its unit confines it, an
-# administrator's disabling kept across an upgrade, and a clean purge.
+# Builds the two Debian packages with cpack (twice: the same build gives the
+# same bytes), holds them to lintian, and installs, upgrades and purges them
+# with dpkg in a private mount namespace (overlays on /usr, /etc and /var;
+# empty /run and /home): the hook's package alone, the daemon's without
+# CAP_SYS_ADMIN, then both: modes, the team mark, the unit's sandbox, the
+# daemon confined as its unit confines it, an administrator's disabling
+# kept across an upgrade, a hand-started daemon stopped by the removal, and
+# a clean purge.
 #
 # Usage: package_test.sh BUILD_DIR TEAM SOURCE_DIR BRIDGE DAEMON CLIENT
 #   SOURCE_DIR: the packaging folder; BRIDGE, DAEMON, CLIENT: 1 when the
@@ -14,7 +17,8 @@ DAEMON=/usr/libexec/VeskBreakSecurityHelper
 UNIT=/usr/lib/systemd/system/com.vesk.Vesk.break-security
 UNITS=(com.vesk.Vesk.break-security.socket com.vesk.Vesk.break-security.service)
 SOCKET=/run/com.vesk.Vesk.break-security
-LOCK=/var/db/com.vesk.Vesk.break-security.lock
+HOOKS_PACKAGE=vesk-agent-hooks
+DAEMON_PACKAGE=vesk-break-security-helper
 SETTING=/var/db/pmset-stand-in.SleepDisabled
 # The highest exposure `systemd-analyze security` may give the service, in
 # tenths (15 is 1.5), so that a loosened sandbox fails here.
@@ -60,13 +64,24 @@ start_confined_daemon() {
   daemon=$!
 }
 
+# exited PID: the process has ended (reaped, or a zombie not yet reaped).
+exited() {
+  local state
+  state=$(cut -d ' ' -f 3 "/proc/$1/stat" 2>/dev/null) || return 0
+  [ "$state" = Z ]
+}
+
 # A marked client in a home the daemon cannot see holds a lease; SIGTERM, as
 # package removal sends it, puts the setting back before the daemon exits 0.
+# The daemon is stopped by the command in STOP..., or by SIGTERM from here.
 check_confined_daemon() {
   local team=$1 app=/home/vesk-app-check renewed='' held='' status=0 daemon after
+  shift
   install -o root -g root -m 0755 /usr/bin/vesk-lease-client "$app"
   setfattr -n trusted.codesign.identifier -v com.vesk.Vesk "$app"
   setfattr -n trusted.codesign.team -v "$team" "$app"
+  # An earlier daemon's socket would look like this one's.
+  rm -f "$SOCKET"
   start_confined_daemon
   for _ in $(seq 400); do
     [ -S "$SOCKET" ] && break
@@ -76,7 +91,21 @@ check_confined_daemon() {
   echo renew >&"${CLIENT[1]}"
   read -r -t 20 renewed <&"${CLIENT[0]}" || true
   held=$(cat "$SETTING" 2>&1) || true
-  kill -TERM "$daemon"
+  if [ $# -gt 0 ]; then
+    "$@" >>"$scratch/dpkg.log" 2>&1 || fail "$*"
+  else
+    kill -TERM "$daemon"
+  fi
+  # A daemon still running after 60 seconds was not stopped: fail rather
+  # than wait for ever.
+  for _ in $(seq 600); do
+    exited "$daemon" && break
+    sleep 0.1
+  done
+  if ! exited "$daemon"; then
+    fail "the daemon still runs after: ${*:-kill -TERM}"
+    kill -KILL "$daemon"
+  fi
   wait "$daemon" || status=$?
   after=$(cat "$SETTING" 2>&1) || true
   [ "$renewed/$held/$status/$after" = "renew: YES/1/0/0" ] ||
@@ -87,8 +116,72 @@ check_confined_daemon() {
   rm -f "$app"
 }
 
+# expect_gone PATH...: none of PATH exists.
+expect_gone() {
+  local left
+  left=$(ls -d "$@" 2>/dev/null || true)
+  [ -z "$left" ] || fail "left behind: $left"
+}
+
+# The shipped programs carry no .comment section (compiler version strings).
+expect_no_comment() {
+  local program
+  for program; do
+    if readelf --section-headers --wide "$program" | grep -q ' \.comment '; then
+      fail "$program has a .comment section"
+    fi
+  done
+}
+
+# The hook's package alone, on a machine that never gets the daemon's: it
+# installs, the hook writes a status file for an ordinary user, and a purge
+# takes all of it.
+check_hooks_alone() {
+  local hooks=$1 home
+  dpkg -i "$hooks" >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; fail "dpkg -i $HOOKS_PACKAGE"; return; }
+  expect 755 /usr/bin/vesk-agent-hooks
+  expect 644 /usr/share/vesk/agent-hooks/{claude-settings,cursor-hooks}.json \
+    /usr/share/doc/$HOOKS_PACKAGE/{copyright,changelog.Debian.gz,hook-templates.md} \
+    /usr/share/man/man1/vesk-agent-hooks.1.gz
+  expect_no_comment /usr/bin/vesk-agent-hooks
+  if [ "$has_bridge" = 1 ]; then
+    expect 755 /usr/bin/VeskAgentBridge
+    expect 644 /usr/share/man/man1/VeskAgentBridge.1.gz
+    expect_no_comment /usr/bin/VeskAgentBridge
+    home=$(mktemp -d /home/hook-user.XXXXXX)
+    chown nobody:nogroup "$home"
+    setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$home" \
+      /usr/bin/VeskAgentBridge "Claude Code" working \
+      <"$source/../agent-bridge/samples/claude-user-prompt-submit.json"
+    ls "$home/Library/Application Support/Vesk/agents/"*.json >/dev/null 2>&1 ||
+      fail "the packaged hook wrote no status file"
+    rm -rf "$home"
+  fi
+  dpkg --purge "$HOOKS_PACKAGE" >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; fail "purge $HOOKS_PACKAGE"; }
+  expect_gone /usr/bin/VeskAgentBridge /usr/bin/vesk-agent-hooks /usr/share/vesk \
+    /usr/share/doc/$HOOKS_PACKAGE
+}
+
+# Without CAP_SYS_ADMIN (a default container) the daemon's package still
+# configures: the mark cannot be set, and postinst says what follows.
+check_daemon_without_cap_sys_admin() {
+  local daemon_deb=$1 got
+  if ! setpriv --bounding-set=-sys_admin dpkg -i "$daemon_deb" >"$scratch/dpkg.log" 2>&1; then
+    cat "$scratch/dpkg.log"
+    fail "dpkg -i without CAP_SYS_ADMIN"
+  fi
+  got=$(dpkg-query -W -f='${db:Status-Abbrev}' "$DAEMON_PACKAGE" 2>&1) || true
+  [ "$got" = "ii " ] || fail "without CAP_SYS_ADMIN the package is '$got', want 'ii '"
+  grep -q "refuses every client" "$scratch/dpkg.log" ||
+    fail "postinst without CAP_SYS_ADMIN did not say what the daemon refuses"
+  getfattr -n trusted.codesign.team "$DAEMON" >/dev/null 2>&1 &&
+    fail "a team mark without CAP_SYS_ADMIN"
+  dpkg --purge "$DAEMON_PACKAGE" >"$scratch/dpkg.log" 2>&1 ||
+    { cat "$scratch/dpkg.log"; fail "purge after an install without CAP_SYS_ADMIN"; }
+}
+
 inside() {
-  local deb=$1 team=$2 scratch=$3 source=$4 has_bridge=$5 has_daemon=$6 has_client=$7
+  local hooks=$1 daemon_deb=$2 team=$3 scratch=$4 source=$5 has_bridge=$6 has_daemon=$7 has_client=$8
   mount -t tmpfs tmpfs "$scratch"
   for dir in usr etc var; do
     mkdir -p "$scratch/$dir/upper" "$scratch/$dir/work"
@@ -97,22 +190,29 @@ inside() {
   done
   mount -t tmpfs -o mode=0755 tmpfs /run
   mount -t tmpfs -o mode=0755 tmpfs /home
-  rm -rf /var/db /var/lib/vesk-helpers
-  if ! dpkg -i "$deb" >"$scratch/dpkg.log" 2>&1; then
+  rm -rf /var/db /var/lib/vesk-break-security-helper
+
+  check_hooks_alone "$hooks"
+  [ "$has_daemon" = 1 ] || return 0
+  check_daemon_without_cap_sys_admin "$daemon_deb"
+  expect_gone /var/db
+
+  if ! dpkg -i "$hooks" "$daemon_deb" >"$scratch/dpkg.log" 2>&1; then
     cat "$scratch/dpkg.log"
     fail "dpkg -i"
     return
   fi
-
-  expect 755 /usr/bin/vesk-agent-hooks
-  expect 644 /usr/share/vesk/agent-hooks/{claude-settings,cursor-hooks}.json \
-    /usr/share/doc/vesk-helpers/{copyright,changelog.Debian.gz} \
-    /usr/share/man/man1/vesk-agent-hooks.1.gz
-  if [ "$has_bridge" = 1 ]; then expect 755 /usr/bin/VeskAgentBridge; fi
-  if [ "$has_client" = 1 ]; then expect 755 /usr/bin/vesk-lease-client; fi
-  [ "$has_daemon" = 1 ] || return 0
   expect 755 "$DAEMON" /var/db
-  expect 644 "$UNIT.socket" "$UNIT.service" /usr/share/man/man8/VeskBreakSecurityHelper.8.gz
+  # The service sees /run read-only: its lock file is made for it.
+  expect 600 /run/com.vesk.Vesk.break-security.lock
+  expect 644 "$UNIT.socket" "$UNIT.service" /usr/lib/tmpfiles.d/com.vesk.Vesk.break-security.conf \
+    /usr/share/man/man8/VeskBreakSecurityHelper.8.gz \
+    /usr/share/doc/$DAEMON_PACKAGE/{copyright,changelog.Debian.gz,SECURITY.md}
+  expect_no_comment "$DAEMON"
+  if [ "$has_client" = 1 ]; then
+    expect 755 /usr/bin/vesk-lease-client
+    expect_no_comment /usr/bin/vesk-lease-client
+  fi
   grep -qx "ExecStart=$DAEMON" "$UNIT.service" || fail "the unit does not start $DAEMON"
   local got
   got=$(getfattr --only-values -n trusted.codesign.team "$DAEMON" 2>/dev/null) || true
@@ -128,29 +228,34 @@ inside() {
   if [ "$has_client" = 1 ]; then
     install -m 0755 "$source/../lease-daemon/testing/pmset-stand-in.sh" /usr/bin/pmset
     check_confined_daemon "$team"
-    rm -f /usr/bin/pmset "$SETTING"
   fi
 
   # First install: both units enabled. An administrator's disabling stays
   # across an upgrade (the same package installed again).
   [ "$(enabled)" = "socket service" ] || fail "enabled after install: '$(enabled)'"
   systemctl --root=/ --quiet disable "${UNITS[@]}" 2>/dev/null
-  dpkg -i "$deb" >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; fail "upgrade"; }
+  dpkg -i "$daemon_deb" >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; fail "upgrade"; }
   [ -z "$(enabled)" ] || fail "enabled again by the upgrade: '$(enabled)'"
 
-  # Purge takes the lock, the folder the package created and the units'
-  # enablement state, and leaves what others put in /var.
-  if [ "$has_client" = 1 ] && [ ! -e "$LOCK" ]; then fail "the daemon left no lock to clean up"; fi
-  dpkg --purge vesk-helpers >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; fail "purge"; }
-  local left
-  left=$(ls -d /var/db /var/lib/vesk-helpers /etc/systemd/system/{,*/}com.vesk.Vesk.* \
-    /var/lib/systemd/deb-systemd-helper-*/*com.vesk.Vesk* 2>/dev/null || true)
-  [ -z "$left" ] || fail "left after purge: $left"
+  # Removing the package (here without systemd) stops a daemon started by
+  # hand, which puts back the setting a lease holds; the purge then takes
+  # the lock, the folder the package created and the units' enablement
+  # state, and leaves what others put in /var. The hook's package stays.
+  if [ "$has_client" = 1 ]; then
+    check_confined_daemon "$team" dpkg --remove "$DAEMON_PACKAGE"
+    # The stand-in keeps its value in /var/db, where no real tool would.
+    rm -f /usr/bin/pmset "$SETTING"
+  fi
+  dpkg --purge "$DAEMON_PACKAGE" >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; fail "purge"; }
+  expect_gone /var/db /var/lib/vesk-break-security-helper "$DAEMON" \
+    /etc/systemd/system/{,*/}com.vesk.Vesk.* \
+    /var/lib/systemd/deb-systemd-helper-*/*com.vesk.Vesk* /run/com.vesk.Vesk.break-security.lock
   [ -d /var/lib/dpkg ] || fail "purge took /var/lib/dpkg"
+  [ -x /usr/bin/vesk-agent-hooks ] || fail "removing the daemon's package took the hook's"
 
   # A /var/db the package did not create stays, even empty.
   mkdir /var/db
-  { dpkg -i "$deb" && dpkg --purge vesk-helpers; } >"$scratch/dpkg.log" 2>&1 ||
+  { dpkg -i "$daemon_deb" && dpkg --purge "$DAEMON_PACKAGE"; } >"$scratch/dpkg.log" 2>&1 ||
     { cat "$scratch/dpkg.log"; fail "install and purge over an existing /var/db"; }
   [ -d /var/db ] || fail "purge took a /var/db the package did not create"
 }
@@ -177,21 +282,29 @@ done
 command -v lintian >/dev/null || { echo "FAIL: lintian not installed (bash scripts/setup.sh)"; exit 1; }
 work=$(mktemp -d /tmp/vesk-package-test.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-if ! cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1; then
-  cat "$work/cpack.log"
-  echo "FAIL: cpack"
-  exit 1
-fi
-deb=$(echo "$work"/out/*.deb)
-# Errors and warnings fail; an accepted one carries an override, with its
-# reason, in debian/lintian-overrides.
-if ! lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1; then
-  grep -v '^running with root' "$work/lintian.log"
-  echo "FAIL: lintian"
-  failures=1
+for out in out again; do
+  if ! cpack --config "$build/CPackConfig.cmake" -B "$work/$out" >"$work/cpack.log" 2>&1; then
+    cat "$work/cpack.log"
+    echo "FAIL: cpack"
+    exit 1
+  fi
+done
+hooks=$(echo "$work/out/${HOOKS_PACKAGE}_"*.deb)
+daemon_deb=$(echo "$work/out/${DAEMON_PACKAGE}_"*.deb)
+[ "${5:-1}" = 1 ] || daemon_deb=none
+for deb in "$hooks" "$daemon_deb"; do
+  [ "$deb" = none ] && continue
+  cmp -s "$deb" "$work/again/${deb##*/}" || fail "${deb##*/} differs between two cpack runs"
+done
+# Nothing above pedantic level, and no hardening tag at any level.
+[ "$daemon_deb" = none ] && daemon_deb_list=() || daemon_deb_list=("$daemon_deb")
+lintian --pedantic --display-experimental "$hooks" "${daemon_deb_list[@]}" 2>&1 |
+  grep -v '^running with root' >"$work/lintian.log" || true
+if grep -E '^[EWI]: | hardening-' "$work/lintian.log"; then
+  fail "lintian"
 fi
 mkdir "$work/ns"
-unshare --mount --propagation private bash "$0" --inside "$deb" "$team" \
+unshare --mount --propagation private bash "$0" --inside "$hooks" "$daemon_deb" "$team" \
   "$work/ns" "$source" "${@:4}" || failures=1
 [ "$failures" = 0 ] && echo "all package checks passed"
 exit "$failures"
