@@ -630,7 +630,7 @@ def scenario_freeze(box):
         else:
             box.start()
             holder = start_holder()
-            renewed(1, 20)
+            renewed(1, 60)
             box.daemon.send_signal(signal.SIGSTOP)
             wait_until(stopped, what="the daemon to stop")
         attacker = box.abuse("linger", stdin=subprocess.PIPE, uid=NOBODY - 1,
@@ -645,7 +645,7 @@ def scenario_freeze(box):
                 # Queued behind the attack; answered once the daemon runs.
                 holder = start_holder()
                 start_activated(box, listener)
-                renewed(1, 20)
+                renewed(1, 60)
             else:
                 box.daemon.send_signal(signal.SIGCONT)
             for n in range(2, 5):
