@@ -13,11 +13,8 @@ set(VESK_PROTOCOL_TEST
     ${CMAKE_CURRENT_LIST_DIR}/break_security_helper_protocol_test.mm)
 
 if(CMAKE_CROSSCOMPILING AND APPLE AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
-  # Part of the Linux cross build for Intel, where BOOL is a signed char and
-  # would encode as "c": the header alone is compiled with the real
-  # <objc/objc.h>, so every method name and type encoding in the object is
-  # the protocol's, and the build fails unless they are exactly the two
-  # selectors and the plain and the extended encoding agreed on.
+  # Part of the Linux cross build for Intel: the header alone, compiled with
+  # the real <objc/objc.h>, must carry the agreed type encodings.
   set(encoding_source ${CMAKE_CURRENT_BINARY_DIR}/protocol_encoding.mm)
   file(CONFIGURE OUTPUT ${encoding_source} CONTENT [[
 #import "@VESK_PROTOCOL_HEADER@"
@@ -28,20 +25,8 @@ Protocol* protocol() { return @protocol(BreakSecurityHelperProtocol); }
                HINTS /usr/lib/llvm-14/bin)
   set(stamp ${CMAKE_CURRENT_BINARY_DIR}/protocol_encoding.checked)
   add_custom_command(OUTPUT ${stamp}
-    COMMAND sh -c [=[
-      otool=$1 stamp=$2 object=$3
-      strings_of() {
-        "$otool" -v -s __TEXT "$1" "$object" |
-          sed -n 's/^[0-9a-f]\{8,\}[[:space:]]\{1,\}//p' | sort -u | tr '\n' ' '
-      }
-      names=$(strings_of __objc_methname)
-      types=$(strings_of __objc_methtype)
-      [ "$names" = "releaseLeaseWithReply: renewLeaseWithReply: " ] ||
-        { echo "methods: $names"; exit 1; }
-      [ "$types" = "v24@0:8@?16 v24@0:8@?<v@?B>16 " ] ||
-        { echo "type encodings: $types"; exit 1; }
-      touch "$stamp"]=]
-      sh ${VESK_LLVM_OTOOL} ${stamp} $<TARGET_OBJECTS:protocol_encoding>
+    COMMAND sh ${PROJECT_SOURCE_DIR}/tools/apple-check/protocol-encoding.sh
+            ${VESK_LLVM_OTOOL} ${stamp} $<TARGET_OBJECTS:protocol_encoding>
     DEPENDS protocol_encoding $<TARGET_OBJECTS:protocol_encoding>
     COMMENT "Checking the protocol's type encodings on Intel" VERBATIM)
   add_custom_target(protocol_encoding_check ALL DEPENDS ${stamp})
