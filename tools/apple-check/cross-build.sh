@@ -79,13 +79,18 @@ for arch in arm64 x86_64; do
 done
 
 # The shipped programs: each loads only what every Mac has.
+archs_of() {
+  # shellcheck disable=SC2046
+  set -- $("$llvm/llvm-lipo" -archs "$1")
+  echo "$*"
+}
 mkdir -p "$out/universal"
 programs=(VeskAgentBridge VeskBreakSecurityHelper vesk-lease-client
           vesk-agent-hooks)
 for program in "${programs[@]}"; do
   for arch in arm64 x86_64; do
     binary=$out/$arch/bin/$program
-    [ "$("$llvm/llvm-lipo" -archs "$binary")" = "$arch" ] ||
+    [ "$(archs_of "$binary")" = "$arch" ] ||
       { echo "$binary is not a $arch Mach-O program" >&2; exit 1; }
     foreign=$("$llvm/llvm-otool" -L "$binary" | tail -n +2 |
               awk '{print $1}' | grep -Ev '^(/usr/lib/|/System/Library/)' || true)
@@ -97,7 +102,7 @@ for program in "${programs[@]}"; do
   done
   "$llvm/llvm-lipo" -create "$out/arm64/bin/$program" \
     "$out/x86_64/bin/$program" -output "$out/universal/$program"
-  archs=$("$llvm/llvm-lipo" -archs "$out/universal/$program")
+  archs=$(archs_of "$out/universal/$program")
   [ "$archs" = "x86_64 arm64" ] ||
     { echo "$out/universal/$program: $archs" >&2; exit 1; }
 done
