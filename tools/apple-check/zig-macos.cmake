@@ -16,7 +16,7 @@
 # system's /usr/lib/libc++.1.dylib instead.
 
 set(CMAKE_SYSTEM_NAME Darwin)
-# Darwin 22 is macOS 13, the deployment target's system.
+# Darwin 22 is macOS 13, the newest system zig has headers for.
 set(CMAKE_SYSTEM_VERSION 22.0)
 # try_compile() projects read this file again and need the same inputs.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VESK_ZIG VESK_APPLE_ARCH)
@@ -36,8 +36,15 @@ set(CMAKE_SYSTEM_PROCESSOR ${VESK_APPLE_ARCH})
 # CMake's compiler probe links with -Wl,-v, which zig refuses, so the probe
 # learns nothing; both Mac architectures are 64-bit.
 set(CMAKE_SIZEOF_VOID_P 8)
-# zig spells the version in full: "macos.13" is refused.
-set(zig_target ${zig_arch}-macos.13.0)
+# The project's deployment target (set before project()), which zig wants
+# spelled in full: "macos.13" is refused. zig has headers up to macOS 13.
+set(macos_version "${CMAKE_OSX_DEPLOYMENT_TARGET}")
+if(NOT macos_version)
+  set(macos_version 13.0)
+elseif(NOT macos_version MATCHES "\\.")
+  string(APPEND macos_version ".0")
+endif()
+set(zig_target ${zig_arch}-macos.${macos_version})
 set(CMAKE_C_COMPILER ${VESK_ZIG} cc -target ${zig_target})
 set(CMAKE_CXX_COMPILER ${VESK_ZIG} c++ -target ${zig_target})
 set(CMAKE_OBJCXX_COMPILER ${VESK_ZIG} c++ -target ${zig_target})
