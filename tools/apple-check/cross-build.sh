@@ -66,7 +66,7 @@ for arch in arm64 x86_64; do
   if [ ! -f "$gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
     cmake -S /usr/src/googletest -B "$out/googletest-build-$arch" \
       "${toolchain[@]}" -DCMAKE_INSTALL_PREFIX="$gtest" -DBUILD_GMOCK=ON \
-      -DCMAKE_FIND_ROOT_PATH="$gtest" >/dev/null
+      >/dev/null
     cmake --build "$out/googletest-build-$arch" -j "$jobs"
     cmake --install "$out/googletest-build-$arch" >/dev/null
   fi
