@@ -81,10 +81,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# zig compiles its libc++ once per target and optimisation level: CMake's
-# compiler checks link with the Release flags, so that the checks and the
-# build share one.
-set(CMAKE_TRY_COMPILE_CONFIGURATION Release)
 # Test programs are Mach-O: list their tests when ctest runs (on a Mac),
 # not after the build.
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
