@@ -3,47 +3,39 @@
 # lease-daemon/CMakeLists.txt with the tests:
 # - on a Mac, break_security_helper_protocol_test reads the methods' type
 #   encodings back from the Objective-C runtime;
-# - on Linux, that test (and the header with it) gets the Apple syntax
-#   check, and the extended type encoding clang emits for the header on a
-#   64-bit Intel target, where BOOL would encode differently, is compared
-#   with the one the daemon and the app agree on.
+# - in the Linux cross build for Intel (tools/apple-check), where BOOL would
+#   encode differently, the extended type encoding compiled from the header
+#   is compared with the one the daemon and the app agree on.
 
 set(VESK_PROTOCOL_HEADER
     ${CMAKE_CURRENT_LIST_DIR}/BreakSecurityHelperProtocol.h)
 set(VESK_PROTOCOL_TEST
     ${CMAKE_CURRENT_LIST_DIR}/break_security_helper_protocol_test.mm)
 
-vesk_apple_syntax_check(NAME lease_daemon_protocol
-  SOURCES ${VESK_PROTOCOL_TEST})
-
-if(VESK_APPLE_CHECK_ENABLED AND CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
-  # The header alone is compiled, so every method name and type encoding in
-  # the output is the protocol's: exactly the two selectors, and no
-  # encodings but the plain and the extended one agreed on.
-  add_test(NAME apple_protocol_encoding
-    COMMAND sh -c [[
-      header=$1 ir=$2
-      shift 2
-      printf '#import "%s"\nProtocol* p() { return @protocol(BreakSecurityHelperProtocol); }\n' "$header" |
-        "$@" -S -emit-llvm -o - - > "$ir" || exit 1
-      strings_of() {
-        sed -n "s/^@OBJC_METH_VAR_$1_[.0-9]* = .* c\"\(.*\)\\\\00\".*/\1/p" "$ir" | sort -u
-      }
-      names=$(strings_of NAME | tr '\n' ' ')
-      types=$(strings_of TYPE | tr '\n' ' ')
-      [ "$names" = "releaseLeaseWithReply: renewLeaseWithReply: " ] ||
-        { echo "methods: $names"; exit 1; }
-      [ "$types" = "v24@0:8@?16 v24@0:8@?<v@?B>16 " ] ||
-        { echo "type encodings: $types"; exit 1; }]]
-      sh ${VESK_PROTOCOL_HEADER} ${CMAKE_CURRENT_BINARY_DIR}/protocol_encoding.ll
-         ${VESK_APPLE_CHECK_CLANGXX} ${VESK_APPLE_CHECK_OBJCXX_FLAGS}
-         ${VESK_APPLE_CHECK_FLAGS})
+if(CMAKE_CROSSCOMPILING AND APPLE AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  # Part of the Linux cross build for Intel: the header alone, compiled with
+  # the real <objc/objc.h>, must carry the agreed type encodings.
+  set(encoding_source ${CMAKE_CURRENT_BINARY_DIR}/protocol_encoding.mm)
+  file(CONFIGURE OUTPUT ${encoding_source} CONTENT [[
+#import "@VESK_PROTOCOL_HEADER@"
+Protocol* protocol() { return @protocol(BreakSecurityHelperProtocol); }
+]] @ONLY)
+  add_library(protocol_encoding OBJECT ${encoding_source})
+  find_program(VESK_LLVM_OTOOL NAMES llvm-otool-14 llvm-otool REQUIRED
+               HINTS /usr/lib/llvm-14/bin)
+  set(stamp ${CMAKE_CURRENT_BINARY_DIR}/protocol_encoding.checked)
+  add_custom_command(OUTPUT ${stamp}
+    COMMAND sh ${PROJECT_SOURCE_DIR}/tools/apple-check/protocol-encoding.sh
+            ${VESK_LLVM_OTOOL} ${stamp} $<TARGET_OBJECTS:protocol_encoding>
+    DEPENDS protocol_encoding $<TARGET_OBJECTS:protocol_encoding>
+    COMMENT "Checking the protocol's type encodings on Intel" VERBATIM)
+  add_custom_target(protocol_encoding_check ALL DEPENDS ${stamp})
 endif()
 
 if(APPLE)
   add_executable(break_security_helper_protocol_test ${VESK_PROTOCOL_TEST})
   vesk_link_apple_frameworks(break_security_helper_protocol_test PRIVATE
-    Foundation)
+    Foundation CoreFoundation)
   target_link_libraries(break_security_helper_protocol_test PRIVATE objc)
   add_test(NAME break_security_helper_protocol
            COMMAND break_security_helper_protocol_test)

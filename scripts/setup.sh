@@ -18,7 +18,13 @@ if [ "${1:-}" != demo ]; then
     python3 attr util-linux mount procps patch
     dpkg-dev file systemd lintian
     man-db groff-base
+    # The Apple cross build: LLVM's Mach-O tools (archiver, otool, lipo),
+    # and openssl to check zig, which comes from the npm registry.
+    openssl ninja-build llvm-14
   )
+  # npm may come with a Node.js from outside Debian, whose package then
+  # conflicts with Debian's npm: install it only when there is none.
+  command -v npm >/dev/null || packages+=(npm)
 fi
 
 missing=()
