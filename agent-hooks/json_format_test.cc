@@ -25,6 +25,8 @@ TEST(FormatJsonTest, WritesTwoSpaceIndentedJsonThatReadsBackTheSame) {
       {R"([1.5,-0.25,1e300,18446744073709551615,-9223372036854775808])",
        "[\n  1.5,\n  -0.25,\n  1e+300,\n  18446744073709551615,\n"
        "  -9223372036854775808\n]\n"},
+      {R"([0.001,0.0001,1e22,123.456])",
+       "[\n  0.001,\n  1e-04,\n  1e+22,\n  123.456\n]\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.input);

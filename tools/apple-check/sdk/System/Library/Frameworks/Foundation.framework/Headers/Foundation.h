@@ -9,8 +9,9 @@
 #define VESK_APPLE_CHECK_FOUNDATION_H_
 
 #include <CoreFoundation/CoreFoundation.h>
-#include <bsm/libbsm.h>
+#include <bsm/audit.h>
 #include <objc/NSObject.h>
+#include <os/availability.h>
 #include <sys/types.h>
 
 #ifdef __OBJC__
@@ -35,6 +36,7 @@
 
 NS_ASSUME_NONNULL_BEGIN
 
+typedef struct _NSZone NSZone;  // NSZone.h
 typedef double NSTimeInterval;  // NSDate.h
 typedef NSUInteger NSStringEncoding;  // NSString.h
 enum { NSUTF8StringEncoding = 4 };    // NSString.h

@@ -2,7 +2,7 @@
 // CoreFoundation framework (<CoreFoundation/CoreFoundation.h>) that the
 // Apple code uses, written from Apple's CoreFoundation reference. Each
 // declaration names the SDK header it comes from. Nothing here is defined:
-// the file serves only the Linux syntax check.
+// the Linux cross build links against CoreFoundation.tbd beside it.
 
 #ifndef VESK_APPLE_CHECK_COREFOUNDATION_H_
 #define VESK_APPLE_CHECK_COREFOUNDATION_H_
@@ -11,7 +11,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include <Availability.h>
+#include <os/availability.h>
 
 #ifdef __cplusplus
 #define CF_EXTERN_C_BEGIN extern "C" {
