@@ -183,7 +183,7 @@ codesign --verify --strict --test-requirement="=$client_requirement" "$app" ||
 # --- notarize and staple ---
 if [[ -z $notary_profile ]]; then
   cat <<EOF
-$app is signed, but NOT notarized: Gatekeeper refuses it on any other Mac.
+$app is signed, but NOT notarized: Gatekeeper blocks it once it is downloaded.
 Left to do before it ships (or run this script again with --notary-profile):
   ditto -c -k --keepParent "$app" Vesk.zip
   xcrun notarytool submit Vesk.zip --keychain-profile PROFILE --wait
