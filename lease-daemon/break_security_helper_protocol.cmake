@@ -45,7 +45,7 @@ endif()
 if(APPLE)
   add_executable(break_security_helper_protocol_test ${VESK_PROTOCOL_TEST})
   vesk_link_apple_frameworks(break_security_helper_protocol_test PRIVATE
-    Foundation)
+    Foundation CoreFoundation)
   target_link_libraries(break_security_helper_protocol_test PRIVATE objc)
   add_test(NAME break_security_helper_protocol
            COMMAND break_security_helper_protocol_test)

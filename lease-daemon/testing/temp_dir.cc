@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>  // mkdtemp on macOS; <stdlib.h> on Linux
 
 #include <filesystem>
 #include <fstream>
