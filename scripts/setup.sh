@@ -11,6 +11,9 @@ packages=(
   python3 attr util-linux mount procps
   dpkg-dev file systemd lintian
   man-db groff-base
+  # The Apple cross build: zig from the npm registry, checked with openssl;
+  # LLVM's Mach-O tools (archiver, otool, lipo).
+  npm openssl ninja-build llvm-14
 )
 
 missing=()
