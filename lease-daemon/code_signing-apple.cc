@@ -5,6 +5,7 @@
 #include <CoreFoundation/CoreFoundation.h>
 
 #include <cstddef>
+#include <utility>
 
 #include "app_identifier.h"
 #include "client_requirement.h"
@@ -94,7 +95,7 @@ std::optional<CodeRequirement> compileRequirement(const std::string& text) {
       kAppIdentifier, text.substr(text.size() - kTeamLength - 1, kTeamLength)};
   if (requirementText(requirement) != text) return std::nullopt;
   // And the Security framework must take it.
-  if (!compiledRequirement(requirement)) return std::nullopt;
+  if (!compileRequirementText(text)) return std::nullopt;
   return requirement;
 }
 
@@ -103,20 +104,18 @@ std::optional<std::string> requirementText(const CodeRequirement& requirement) {
   return clientRequirementText(requirement.team);
 }
 
-CFHolder<SecRequirementRef> compiledRequirement(
-    const CodeRequirement& requirement) {
-  std::optional<std::string> text = requirementText(requirement);
-  if (!text) return nullptr;
+std::optional<CompiledRequirement> compileRequirementText(
+    const std::string& text) {
   CFHolder<CFStringRef> string(CFStringCreateWithBytes(
-      kCFAllocatorDefault, reinterpret_cast<const UInt8*>(text->data()),
-      static_cast<CFIndex>(text->size()), kCFStringEncodingUTF8, false));
-  if (!string) return nullptr;
+      kCFAllocatorDefault, reinterpret_cast<const UInt8*>(text.data()),
+      static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8, false));
+  if (!string) return std::nullopt;
   SecRequirementRef compiled = nullptr;
   OSStatus status = SecRequirementCreateWithString(
       string.get(), kSecCSDefaultFlags, &compiled);
   CFHolder<SecRequirementRef> holder(compiled);
-  if (status != errSecSuccess) return nullptr;
-  return holder;
+  if (status != errSecSuccess || !holder) return std::nullopt;
+  return CompiledRequirement{text, std::move(holder)};
 }
 
 CFHolder<SecCodeRef> guestCodeForAuditToken(const audit_token_t& token) {
@@ -136,10 +135,9 @@ CFHolder<SecCodeRef> guestCodeForProcess(pid_t pid) {
   return guestCode(kSecGuestAttributePid, number.get());
 }
 
-bool codeSatisfies(SecCodeRef code, const CodeRequirement& requirement) {
-  CFHolder<SecRequirementRef> compiled = compiledRequirement(requirement);
-  return code != nullptr && compiled &&
-         SecCodeCheckValidity(code, kSecCSDefaultFlags, compiled.get()) ==
+bool codeSatisfies(SecCodeRef code, SecRequirementRef requirement) {
+  return code != nullptr && requirement != nullptr &&
+         SecCodeCheckValidity(code, kSecCSDefaultFlags, requirement) ==
              errSecSuccess;
 }
 

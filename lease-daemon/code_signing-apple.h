@@ -3,10 +3,11 @@
 // and the running code of a connecting process, looked up by the kernel's
 // audit token.
 //
-// A CodeRequirement stays the neutral pair (identifier, team); here it is
-// compiled anew from the one text the daemon forms for it,
-// clientRequirementText(team). All functions are safe on any thread and
-// report failure only through their result.
+// A CodeRequirement stays the neutral pair (identifier, team); its text here
+// is the one the daemon forms for it, clientRequirementText(team), and the
+// XPC layer compiles that once (CompiledRequirement) and checks every
+// client against the compiled form. All functions are safe on any thread
+// and report failure only through their result.
 
 #ifndef VESK_LEASE_DAEMON_CODE_SIGNING_APPLE_H_
 #define VESK_LEASE_DAEMON_CODE_SIGNING_APPLE_H_
@@ -27,10 +28,18 @@ namespace vesk {
 // app's and its team a team identifier.
 std::optional<std::string> requirementText(const CodeRequirement& requirement);
 
-// requirementText() compiled with SecRequirementCreateWithString; null when
-// there is no text or it does not compile.
-CFHolder<SecRequirementRef> compiledRequirement(
-    const CodeRequirement& requirement);
+// A requirement text and its compiled form, made together once: the
+// compiled form for SecCodeCheckValidity, the text for XPC's own check of
+// every message (which takes only a text).
+struct CompiledRequirement {
+  std::string text;
+  CFHolder<SecRequirementRef> compiled;
+};
+
+// `text` compiled with SecRequirementCreateWithString; absent when it does
+// not compile.
+std::optional<CompiledRequirement> compileRequirementText(
+    const std::string& text);
 
 // The running code of the process that `token` names
 // (kSecGuestAttributeAudit). The token carries the process id's version, so
@@ -43,7 +52,7 @@ CFHolder<SecCodeRef> guestCodeForAuditToken(const audit_token_t& token);
 CFHolder<SecCodeRef> guestCodeForProcess(pid_t pid);
 
 // True when `code` is validly signed and satisfies `requirement`.
-bool codeSatisfies(SecCodeRef code, const CodeRequirement& requirement);
+bool codeSatisfies(SecCodeRef code, SecRequirementRef requirement);
 
 }  // namespace vesk
 

@@ -43,9 +43,11 @@ dispatch_source_t watchStopSignal(int signal, dispatch_block_t stop) {
                              dispatch_get_main_queue());
   if (source == nil) return nil;
   dispatch_source_set_event_handler(source, stop);
-  dispatch_activate(source);
-  // Ignored, the signal still reaches the source.
+  // Ignored before the source is activated, in the order Apple's dispatch
+  // documentation gives: a source only watches, and the signal, ignored,
+  // still reaches it.
   ::signal(signal, SIG_IGN);
+  dispatch_activate(source);
   return source;
 }
 

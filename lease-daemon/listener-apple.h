@@ -1,11 +1,15 @@
 // The XPC side of the service on Apple platforms: the listener's delegate.
 //
 // For each new NSXPCConnection the delegate makes one ServiceConnection
-// (service_connection.h) that stands for it, and asks its accept decision
-// about it. The daemon's decision is the controller's
-// shouldAcceptNewConnection() (listener_delegate.h); an accepted connection
-// gets the per-message code requirement it was verified against, its
-// exported LeaseEndpoint, its invalidation handler and resume.
+// (service_connection.h) that stands for it and runs the controller's accept
+// decision on it: verifyClient(), then setUpAcceptedConnection()
+// (listener_delegate.h). The client requirement is compiled once, when the
+// delegate is made, from the controller's requirement (which never
+// changes). The peer's code is looked up by the connection's audit token
+// and checked against it; a peer that passes also gets the requirement
+// installed as the connection's per-message requirement, during the check,
+// and is refused when that cannot be done. An accepted connection then
+// gets its exported LeaseEndpoint, its invalidation handler and resume.
 //
 // Ownership: the NSXPCListener holds its delegate weakly, so whoever creates
 // the listener keeps the delegate alive (the daemon entry does, for the life
@@ -25,12 +29,12 @@
 
 #import <Foundation/Foundation.h>
 
-#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "app_identifier.h"
 #include "security_helper.h"
-#include "service_connection.h"
 
 NS_ASSUME_NONNULL_BEGIN
 
@@ -42,22 +46,21 @@ inline constexpr auto kMachServiceNameText =
     joinNames(kAppIdentifier, ".break-security");
 inline constexpr const char* kMachServiceName = kMachServiceNameText.data();
 
-// Decides on one new connection, on the listener's queue: true accepts (and
-// the decision has then resumed the connection), false refuses (the
-// connection is left untouched and dropped by XPC).
-using AcceptDecision =
-    std::function<bool(const std::shared_ptr<ServiceConnection>&)>;
-
 }  // namespace vesk
 
 @interface VeskListenerDelegate : NSObject <NSXPCListenerDelegate>
 
-// The daemon's delegate: shouldAcceptNewConnection() with `helper`, refusing
-// every connection once the controller is gone.
+// The daemon's delegate: clients must satisfy the controller's requirement,
+// in the text the daemon forms for it (requirementText()). Every connection
+// is refused when the controller has none, and once it is gone.
 - (instancetype)initWithHelper:(std::weak_ptr<vesk::SecurityHelper>)helper;
 
-// A delegate that asks `decision`.
-- (instancetype)initWithDecision:(vesk::AcceptDecision)decision
+// The same decision against `text`, a requirement in Apple's code
+// requirement language, in place of the controller's requirement: a test
+// signs itself ad hoc, with an identifier of its choosing and no team. An
+// absent text, or one that does not compile, refuses every connection.
+- (instancetype)initWithHelper:(std::weak_ptr<vesk::SecurityHelper>)helper
+               requirementText:(const std::optional<std::string>&)text
     NS_DESIGNATED_INITIALIZER;
 
 - (instancetype)init NS_UNAVAILABLE;

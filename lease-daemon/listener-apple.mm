@@ -56,11 +56,18 @@ BreakSecurityHelperProtocol::Reply replyTo(void (^_Nullable block)(bool)) {
   };
 }
 
-// The requirement that XPC checks every message of `connection` against;
-// it invalidates the connection at the first message that fails. Installed
-// before resume, so that no message escapes it. False when it could not be
-// installed (the call raises on a malformed text, which the daemon's own
-// text never is; no exception leaves here).
+// The requirement a delegate checks clients against, made once: the
+// neutral requirement that verifyClient() is given (the controller's, or an
+// empty one where a text stands in its place) and its compiled text.
+struct ClientRequirement {
+  CodeRequirement requirement;
+  CompiledRequirement compiled;
+};
+
+// Has XPC check every later message of `connection` against `text`, by the
+// sender's audit token; XPC invalidates the connection at the first message
+// that fails. False when it could not be installed: the call raises on a
+// text it does not take, and no exception leaves here.
 bool requireOnEveryMessage(NSXPCConnection* connection,
                            const std::string& text) {
   NSString* requirement =
@@ -82,8 +89,9 @@ class XPCServiceConnection final
     : public ServiceConnection,
       public std::enable_shared_from_this<XPCServiceConnection> {
  public:
-  explicit XPCServiceConnection(NSXPCConnection* connection)
-      : connection_(connection) {}
+  XPCServiceConnection(NSXPCConnection* connection,
+                       std::shared_ptr<const ClientRequirement> client)
+      : connection_(connection), client_(std::move(client)) {}
 
   std::optional<uid_t> effectiveUserIdentifier() override {
     NSXPCConnection* connection = connection_;
@@ -104,12 +112,20 @@ class XPCServiceConnection final
     return guest_ != nullptr;
   }
 
-  // On success the requirement is also kept for every later message: see
-  // resume().
+  // Against the delegate's compiled form of `requirement`. A peer that
+  // satisfies it gets it as the per-message requirement too, here, before
+  // the decision: a process that replaced its code after connecting, or
+  // another process that sends on the connection, is then cut off. A
+  // connection that cannot have it is refused rather than served
+  // unchecked.
   bool checkValidity(const CodeRequirement& requirement) override {
-    if (!guest_ || !codeSatisfies(guest_.get(), requirement)) return false;
-    messageRequirement_ = requirementText(requirement);
-    return messageRequirement_.has_value();
+    NSXPCConnection* connection = connection_;
+    if (connection == nil || !guest_ || !client_ ||
+        client_->requirement != requirement ||
+        !codeSatisfies(guest_.get(), client_->compiled.compiled.get())) {
+      return false;
+    }
+    return requireOnEveryMessage(connection, client_->compiled.text);
   }
 
   void setExportedObject(
@@ -134,27 +150,29 @@ class XPCServiceConnection final
     };
   }
 
-  // A connection that passed checkValidity() has that requirement checked
-  // by XPC on every message from then on: a process that replaced its code
-  // after connecting, or another process that sends on the connection, is
-  // cut off. If that cannot be set up the connection is invalidated rather
-  // than served unchecked.
   void resume() override {
     NSXPCConnection* connection = connection_;
     if (connection == nil) return;
-    if (messageRequirement_ &&
-        !requireOnEveryMessage(connection, *messageRequirement_)) {
-      [connection invalidate];
-      return;
-    }
     [connection resume];
   }
 
  private:
   __weak NSXPCConnection* connection_;
+  const std::shared_ptr<const ClientRequirement> client_;
   CFHolder<SecCodeRef> guest_;
-  std::optional<std::string> messageRequirement_;
 };
+
+// `text` with `requirement`, compiled; null when there is no text or it
+// does not compile.
+std::shared_ptr<const ClientRequirement> makeClientRequirement(
+    const CodeRequirement& requirement,
+    const std::optional<std::string>& text) {
+  if (!text) return nullptr;
+  std::optional<CompiledRequirement> compiled = compileRequirementText(*text);
+  if (!compiled) return nullptr;
+  return std::make_shared<const ClientRequirement>(
+      ClientRequirement{requirement, std::move(*compiled)});
+}
 
 }  // namespace
 
@@ -186,31 +204,43 @@ class XPCServiceConnection final
 @end
 
 @implementation VeskListenerDelegate {
-  vesk::AcceptDecision _decision;
+  std::weak_ptr<vesk::SecurityHelper> _helper;
+  std::shared_ptr<const vesk::ClientRequirement> _client;
 }
 
 - (instancetype)initWithHelper:(std::weak_ptr<vesk::SecurityHelper>)helper {
-  vesk::AcceptDecision decision =
-      [helper = std::move(helper)](
-          const std::shared_ptr<vesk::ServiceConnection>& connection) {
-        std::shared_ptr<vesk::SecurityHelper> strongHelper = helper.lock();
-        return strongHelper != nullptr &&
-               vesk::shouldAcceptNewConnection(strongHelper, connection);
-      };
-  return [self initWithDecision:std::move(decision)];
-}
-
-- (instancetype)initWithDecision:(vesk::AcceptDecision)decision {
-  if ((self = [super init])) _decision = std::move(decision);
+  std::shared_ptr<vesk::SecurityHelper> strongHelper = helper.lock();
+  std::optional<vesk::CodeRequirement> requirement;
+  if (strongHelper) requirement = strongHelper->requirement();
+  if ((self = [self initWithHelper:std::move(helper)
+                   requirementText:std::nullopt]) &&
+      requirement) {
+    _client = vesk::makeClientRequirement(*requirement,
+                                          vesk::requirementText(*requirement));
+  }
   return self;
 }
 
+- (instancetype)initWithHelper:(std::weak_ptr<vesk::SecurityHelper>)helper
+               requirementText:(const std::optional<std::string>&)text {
+  if ((self = [super init])) {
+    _helper = std::move(helper);
+    _client = vesk::makeClientRequirement(vesk::CodeRequirement{}, text);
+  }
+  return self;
+}
+
+// The controller's accept decision, with the requirement compiled here.
 - (BOOL)listener:(NSXPCListener*)listener
     shouldAcceptNewConnection:(NSXPCConnection*)newConnection {
   (void)listener;
+  std::shared_ptr<vesk::SecurityHelper> helper = _helper.lock();
+  if (!helper || !_client) return NO;
   auto connection =
-      std::make_shared<vesk::XPCServiceConnection>(newConnection);
-  return _decision && _decision(connection) ? YES : NO;
+      std::make_shared<vesk::XPCServiceConnection>(newConnection, _client);
+  if (!vesk::verifyClient(_client->requirement, *connection)) return NO;
+  vesk::setUpAcceptedConnection(helper, connection);
+  return YES;
 }
 
 @end

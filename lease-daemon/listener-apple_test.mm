@@ -1,15 +1,23 @@
 // The XPC service in one process: an anonymous NSXPCListener with the
 // daemon's delegate class, clients made from its endpoint, and the real
-// lease controller on fake settings (lease_harness.h). A plain program: it
-// prints each failed expectation and exits 1 when there was one.
+// lease controller on fakes (lease_harness.h). A plain program: it prints
+// each failed expectation and exits 1 when there was one.
 //
-// The test program is not signed by the daemon's team, so the controller has
-// no client requirement and the daemon's own accept decision refuses every
-// connection, which is the refused-client case. The other cases accept
-// through setUpAcceptedConnection(), the wiring that decision ends in, and
-// so run the real exported object, endpoint and invalidation handler.
+//   listener-apple_test IDENTIFIER
+//
+// The program must run signed ad hoc as IDENTIFIER (signed_run.sh does
+// that), so that the real client check runs on it: the audit-token lookup
+// of its own code, SecCodeCheckValidity with a compiled requirement, and
+// the per-message requirement. A delegate checking a requirement that the
+// signature satisfies serves the lease; one checking any other requirement
+// refuses, and so does the daemon's own delegate, whose controller has no
+// requirement (an ad hoc signature has no team). Clients running as root
+// are refused whatever they are signed as, so the program skips (77) as
+// root.
 
 #import <Foundation/Foundation.h>
+
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -21,9 +29,9 @@
 #include <thread>
 
 #import "BreakSecurityHelperProtocol.h"
+#include "client_requirement.h"
 #include "lease_harness.h"
 #import "listener-apple.h"
-#include "listener_delegate.h"
 
 namespace vesk {
 namespace {
@@ -55,24 +63,19 @@ std::optional<bool> call(NSXPCConnection* client, bool renew) {
   return answer;
 }
 
-// A controller on fakes, served by an anonymous listener whose delegate is
-// VeskListenerDelegate.
+// A controller on fakes, served by an anonymous listener whose delegate
+// checks clients against `requirementText`, or is the daemon's own
+// delegate when it is absent.
 class Service {
  public:
-  explicit Service(bool verifyClients) {
+  explicit Service(const std::optional<std::string>& requirementText) {
     harness_.start();
     std::weak_ptr<SecurityHelper> helper = harness_.helper;
-    if (verifyClients) {
-      delegate_ = [[VeskListenerDelegate alloc] initWithHelper:helper];
+    if (requirementText) {
+      delegate_ = [[VeskListenerDelegate alloc] initWithHelper:helper
+                                               requirementText:requirementText];
     } else {
-      delegate_ = [[VeskListenerDelegate alloc]
-          initWithDecision:[helper](
-                               const std::shared_ptr<ServiceConnection>& c) {
-            std::shared_ptr<SecurityHelper> strong = helper.lock();
-            if (!strong) return false;
-            setUpAcceptedConnection(strong, c);
-            return true;
-          }];
+      delegate_ = [[VeskListenerDelegate alloc] initWithHelper:helper];
     }
     listener_ = [NSXPCListener anonymousListener];
     listener_.delegate = delegate_;
@@ -117,8 +120,14 @@ class Service {
   NSXPCListener* listener_;
 };
 
+// The identifier this program is signed with, from the command line.
+std::string identifier;
+
+// A requirement that this program's ad hoc signature satisfies.
+std::string satisfied() { return "identifier \"" + identifier + "\""; }
+
 void renewAndRelease() {
-  Service service(/*verifyClients=*/false);
+  Service service(satisfied());
   NSXPCConnection* client = service.connect();
   expect(call(client, true) == true, "renew: YES");
   // The same connection is the same lease holder on every call.
@@ -132,7 +141,7 @@ void renewAndRelease() {
 }
 
 void otherConnectionIsRefusedTheLease() {
-  Service service(/*verifyClients=*/false);
+  Service service(satisfied());
   NSXPCConnection* holder = service.connect();
   NSXPCConnection* other = service.connect();
   expect(call(holder, true) == true, "holder renews: YES");
@@ -146,7 +155,7 @@ void otherConnectionIsRefusedTheLease() {
 }
 
 void clientThatGoesAway() {
-  Service service(/*verifyClients=*/false);
+  Service service(satisfied());
   NSXPCConnection* client = service.connect();
   expect(call(client, true) == true, "renew before going away: YES");
   [client invalidate];
@@ -157,22 +166,50 @@ void clientThatGoesAway() {
          "client gone: lease dropped and setting restored");
 }
 
-void refusedClient() {
-  Service service(/*verifyClients=*/true);
-  const int reads = service.reads();
-  NSXPCConnection* client = service.connect();
-  expect(call(client, true) == std::nullopt,
-         "refused client: the call fails with the connection");
-  expect(service.reads() == reads && service.setting() == 0 &&
-             !service.held(),
-         "refused client: the controller never consulted");
-  [client invalidate];
+// Requirements this program does not satisfy, and the daemon's own
+// delegate: each refuses the connection before the controller is asked.
+void refusedClients() {
+  const struct {
+    const char* name;
+    std::optional<std::string> requirement;
+  } cases[] = {
+      {"another identifier", "identifier \"" + identifier + ".other\""},
+      {"the identifier, Apple-anchored",
+       satisfied() + " and anchor apple generic"},
+      {"the daemon's own form, for a team",
+       clientRequirementText(std::string("ABCDE12345"))},
+      {"a text that does not compile", "identifier"},
+      {"the daemon's delegate, controller without a requirement",
+       std::nullopt},
+  };
+  for (const auto& c : cases) {
+    Service service(c.requirement);
+    const int reads = service.reads();
+    NSXPCConnection* client = service.connect();
+    expect(call(client, true) == std::nullopt,
+           std::string(c.name) + ": the call fails with the connection");
+    expect(call(client, false) == std::nullopt,
+           std::string(c.name) + ": so does a release");
+    expect(service.reads() == reads && service.setting() == 0 &&
+               !service.held(),
+           std::string(c.name) + ": the controller never consulted");
+    [client invalidate];
+  }
 }
 
 }  // namespace
 }  // namespace vesk
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: listener-apple_test IDENTIFIER\n");
+    return 2;
+  }
+  if (geteuid() == 0) {
+    std::fprintf(stderr, "skipped: root clients are always refused\n");
+    return 77;
+  }
+  vesk::identifier = argv[1];
   @autoreleasepool {
     const struct {
       const char* name;
@@ -181,7 +218,7 @@ int main() {
         {"renew and release", vesk::renewAndRelease},
         {"another connection", vesk::otherConnectionIsRefusedTheLease},
         {"client that goes away", vesk::clientThatGoesAway},
-        {"refused client", vesk::refusedClient},
+        {"refused clients", vesk::refusedClients},
     };
     for (const auto& c : cases) {
       int before = vesk::failures;

@@ -40,7 +40,9 @@ class ServiceConnection : public Connection {
   virtual bool copyGuestCode() = 0;
 
   // True when the code taken by copyGuestCode() satisfies `requirement`.
-  // False when copyGuestCode() has not succeeded.
+  // False when copyGuestCode() has not succeeded. Where the platform checks
+  // each later message itself (XPC), this also installs that check, and is
+  // false when it cannot.
   virtual bool checkValidity(const CodeRequirement& requirement) = 0;
 
   // Set up of an accepted connection. The connection holds the exported

@@ -56,8 +56,14 @@ die() {
   exit 1
 }
 
+# The SleepDisabled value that pmset -g shows, read as the daemon reads it:
+# the first such line counts, and "?" stands for one that is not the name
+# and a value. pmset prints the line only once the setting has been set on
+# this Mac; without it the value is 0.
 sleep_disabled() {
-  pmset -g | awk '$1 == "SleepDisabled" { print $2 }'
+  pmset -g | awk '!found && $1 == "SleepDisabled" {
+                    found = 1; value = (NF == 2 ? $2 : "?") }
+                  END { print (found ? value : 0) }'
 }
 loaded() {
   launchctl print "$SERVICE" >/dev/null 2>&1

@@ -75,6 +75,17 @@ class LaunchdJob(unittest.TestCase):
                 self.assertEqual(job.get("KeepAlive"),
                                  {"SuccessfulExit": False})
 
+    def test_every_job_is_boosted_only_while_serving(self):
+        # Interactive would run the idle helper at app priority for good.
+        for where, job in all_jobs().items():
+            with self.subTest(job=where):
+                self.assertEqual(job.get("ProcessType"), "Adaptive")
+
+    def test_launch_daemons_job_is_shown_under_the_app(self):
+        # Without it, Login Items lists the helper's own file name.
+        self.assertEqual(load_job().get("AssociatedBundleIdentifiers"),
+                         ["com.vesk.Vesk"])
+
 
 class StoppedDaemonLeavesNoChild(unittest.TestCase):
     """A power-management tool left running by a killed daemon could write
