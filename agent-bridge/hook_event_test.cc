@@ -144,6 +144,31 @@ TEST(DecodeHookEvent, ReadsStringsExactlyAsBoostsOwnParser) {
   // clang-format on
   for (const std::string& body : bodies) expectSameAsStockParser(body);
 
+  // Runs of valid 2-, 3- and 4-byte sequences that end in each kind of
+  // ill-formed sequence, in ASCII, an escape or the quote, with the end of
+  // the run on and around the 64-byte blocks of the search.
+  // clang-format off
+  const std::string runUnits[] = {"\xc3\xa9", "\xe4\xb8\xad",
+                                  "\xf0\x9f\x98\x80", "\xed\x9f\xbf"};
+  const std::string runEnds[] = {
+      "", "a", "\\n", "\x01", "\xc3", "\xc3(", "\x80", "\xc1\xbf",
+      "\xe0\x9f\xbf", "\xed\xa0\x80", "\xe2\x82", "\xe2\x82(",
+      "\xf0\x8f\xbf\xbf", "\xf4\x90\x80\x80", "\xf5\x80\x80\x80",
+      "\xf0\x9f\x9a", "\xf0\x9f\x9a(", "\xff"};
+  // clang-format on
+  for (const std::string& unit : runUnits) {
+    for (const std::string& runEnd : runEnds) {
+      for (std::size_t lead = 0; lead < 8; ++lead) {
+        for (std::size_t units : {20u, 21u, 22u, 40u}) {
+          std::string body(lead, 'p');
+          for (std::size_t i = 0; i < units; ++i) body += unit;
+          expectSameAsStockParser(body + runEnd);
+          expectSameAsStockParser(body + runEnd + unit + "tail");
+        }
+      }
+    }
+  }
+
   // Strings built from the pieces above, with plain runs of every length
   // around the 8-, 16- and 64-byte steps of the search.
   const std::string pieces[] = {

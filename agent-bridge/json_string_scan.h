@@ -8,9 +8,10 @@
 // decoded text of every string out to the handler. An agent's tool output
 // is often a megabyte of text with an escape on every line, so that walk was
 // most of a hook run. The scan here goes back to the wide search after every
-// escape and every UTF-8 sequence, checks UTF-8 with Boost's own rules
-// (detail::classify_utf8 and detail::is_valid_utf8) and only checks, without
-// decoding, a string its handler does not keep.
+// escape and every run of UTF-8 sequences, checks UTF-8 by Boost's own rules
+// (those of detail::classify_utf8 and detail::is_valid_utf8, a run of valid
+// sequences in one tight loop) and only checks, without decoding, a string
+// its handler does not keep.
 //
 // Contract: VESK_JSON_FAST_STRINGS(Handler), written once at global scope
 // before the first use of basic_parser<Handler>, replaces that parser's scan
@@ -205,6 +206,68 @@ inline const char* decodeEscape(const char* p, const char* end,
   return p + 12;
 }
 
+// True for a UTF-8 continuation byte, 0x80 to 0xBF.
+inline bool isContinuation(char c) {
+  return (static_cast<unsigned char>(c) & 0xc0) == 0x80;
+}
+
+// The four bytes at p, the first lowest.
+inline std::uint32_t loadLittleEndian32(const char* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native == std::endian::big)
+    v = __builtin_bswap32(v);
+  return v;
+}
+
+// The end of the run of valid UTF-8 sequences at p: the first byte that is
+// ASCII, or that starts a sequence that is ill-formed or cut off by `end`.
+// A sequence passes exactly when detail::classify_utf8 and
+// detail::is_valid_utf8 pass it: leads C2 to F4, continuation bytes 80 to
+// BF, and no overlong form (E0 then below A0, F0 then below 90), surrogate
+// (ED then above 9F) or code point above U+10FFFF (F4 then above 8F).
+inline const char* skipValidUtf8(const char* p, const char* end) {
+  // While four bytes remain, one load gives the lead and what follows it.
+  while (end - p >= 4) {
+    const std::uint32_t v = loadLittleEndian32(p);
+    const std::uint32_t lead = v & 0xff;
+    const std::uint32_t second = v >> 8 & 0xff;
+    if (lead < 0xc2) return p;  // ASCII, a continuation byte, C0 or C1
+    if (lead < 0xe0) {
+      if ((v & 0xc000) != 0x8000) return p;
+      p += 2;
+    } else if ((v & 0xc0c0f0) == 0x8080e0) {  // E0 to EF, two continuations
+      if ((lead == 0xe0 && second < 0xa0) || (lead == 0xed && second > 0x9f))
+        return p;
+      p += 3;
+    } else if ((v & 0xc0c0c0f8) == 0x808080f0) {  // F0 to F7, three more
+      if (lead > 0xf4 || (lead == 0xf0 && second < 0x90) ||
+          (lead == 0xf4 && second > 0x8f))
+        return p;
+      p += 4;
+    } else {
+      return p;
+    }
+  }
+  // The last three bytes or fewer, one at a time and never past `end`.
+  while (p != end) {
+    const auto lead = static_cast<unsigned char>(p[0]);
+    const std::ptrdiff_t left = end - p;
+    if (lead < 0xc2 || lead > 0xef) break;  // four bytes no longer fit
+    if (lead < 0xe0) {
+      if (left < 2 || !isContinuation(p[1])) break;
+      p += 2;
+      continue;
+    }
+    if (left < 3 || !isContinuation(p[1]) || !isContinuation(p[2])) break;
+    const auto second = static_cast<unsigned char>(p[1]);
+    if ((lead == 0xe0 && second < 0xa0) || (lead == 0xed && second > 0x9f))
+      break;
+    p += 3;
+  }
+  return p;
+}
+
 enum class ScanStatus { ok, malformed, refused };
 
 struct ScanResult {
@@ -250,14 +313,16 @@ ScanResult scanJsonString(const char* p, const char* end, bool decode,
       continue;
     }
     if (c < 0x80) return {ScanStatus::malformed, p};  // a control character
-    // UTF-8 sequences, as many as follow one another.
-    do {
+    // UTF-8 sequences, as many as follow one another: the valid run in one
+    // tight loop, and whatever stops it judged by Boost's own functions.
+    p = skipValidUtf8(p, end);
+    while (p != end && static_cast<unsigned char>(*p) >= 0x80) {
       const std::uint16_t first = detail::classify_utf8(*p);
       const std::ptrdiff_t length = first & 0xff;
       if (end - p < length || !detail::is_valid_utf8(p, first))
         return {ScanStatus::malformed, p};
-      p += length;
-    } while (p != end && static_cast<unsigned char>(*p) >= 0x80);
+      p = skipValidUtf8(p + length, end);
+    }
   }
 }
 

@@ -58,5 +58,56 @@ TEST(SpecialByteSearch, FinderVisitsEverySpecialByteInOrder) {
 #endif
 }
 
+#if BOOST_VERSION == 108100
+// Where Boost's own per-sequence check stops in [p, end).
+const char* stockUtf8RunEnd(const char* p, const char* end) {
+  namespace detail = boost::json::detail;
+  while (p != end && static_cast<unsigned char>(*p) >= 0x80) {
+    const std::uint16_t first = detail::classify_utf8(*p);
+    if (end - p < (first & 0xff) || !detail::is_valid_utf8(p, first)) break;
+    p += first & 0xff;
+  }
+  return p;
+}
+
+TEST(Utf8Run, StopsExactlyWhereBoostsOwnCheckStops) {
+  // Every lead byte and second byte, with the bytes after them inside and
+  // outside the continuation range, whole or cut short by the end, after runs
+  // of valid sequences of each length, so that they fall at every offset of the
+  // four-byte loads.
+  const std::string runs[] = {
+      "",
+      "\xc3\xa9",
+      "\xe4\xb8\xad",
+      "\xf0\x9f\x98\x80",
+      "\xe4\xb8\xad\xe6\x96\x87\xed\x9f\xbf\xe0\xa0\x80\xef\xbf\xbf"
+      "\xc2\x80\xdf\xbf\xf4\x8f\xbf\xbf\xf0\x90\x80\x80",
+  };
+  const unsigned char tails[] = {0x00, 0x41, 0x80, 0xbf, 0xc0, 0xe4, 0xff};
+  for (const std::string& run : runs) {
+    for (int lead = 0x80; lead < 0x100; ++lead) {
+      for (int second = 0; second < 0x100; ++second) {
+        for (unsigned char third : tails) {
+          for (unsigned char fourth : {0x41, 0x80, 0xc0}) {
+            std::string text = run;
+            text += {static_cast<char>(lead), static_cast<char>(second),
+                     static_cast<char>(third), static_cast<char>(fourth)};
+            text += "\xe4\xb8\xad\xc3\xa9z";
+            for (std::size_t cut = run.size() + 1; cut <= text.size(); ++cut) {
+              const char* end = text.data() + cut;
+              ASSERT_EQ(skipValidUtf8(text.data(), end) - text.data(),
+                        stockUtf8RunEnd(text.data(), end) - text.data())
+                  << "run " << run.size() << " lead " << lead << " second "
+                  << second << " third " << int{third} << " fourth "
+                  << int{fourth} << " cut " << cut;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+#endif
+
 }  // namespace
 }  // namespace vesk::json_scan
