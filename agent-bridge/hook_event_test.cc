@@ -159,7 +159,7 @@ TEST(DecodeHookEvent, ReadsStringsExactlyAsBoostsOwnParser) {
   for (const std::string& unit : runUnits) {
     for (const std::string& runEnd : runEnds) {
       for (std::size_t lead = 0; lead < 8; ++lead) {
-        for (std::size_t units : {20u, 21u, 22u, 40u}) {
+        for (std::size_t units : {20u, 21u, 22u, 32u, 40u}) {
           std::string body(lead, 'p');
           for (std::size_t i = 0; i < units; ++i) body += unit;
           expectSameAsStockParser(body + runEnd);
