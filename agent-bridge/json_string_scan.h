@@ -26,7 +26,7 @@
 // Only Boost 1.81's parser is touched: with any other Boost the macro
 // expands to nothing and the stock parser runs unchanged.
 //
-// The functions here are pure; they, and SpecialByteFinder objects, may
+// The functions here are pure; they, and StopByteFinder objects, may
 // run on any thread.
 
 #ifndef VESK_AGENT_BRIDGE_JSON_STRING_SCAN_H_
@@ -49,16 +49,17 @@
 
 namespace vesk::json_scan {
 
-// True for a byte that ends a plain run inside a JSON string: the quote,
-// the backslash, a control character, or the start of a UTF-8 sequence.
-inline bool isStringSpecial(unsigned char c) {
+// True for a stop byte, one that ends a plain run inside a JSON string:
+// the quote, the backslash, a control character, or the start of a UTF-8
+// sequence.
+inline bool endsPlainRun(unsigned char c) {
   return c == '"' || c == '\\' || c < 0x20 || c >= 0x80;
 }
 
-// The special bytes among the eight at p, as bit 7 of each byte of the
+// The stop bytes among the eight at p, as bit 7 of each byte of the
 // result in memory order; exact for every byte, as no sum carries from one
 // byte into the next.
-inline std::uint64_t specialBytesOfWord(const char* p) {
+inline std::uint64_t stopBytesOfWord(const char* p) {
   constexpr std::uint64_t kOnes = 0x0101010101010101;
   constexpr std::uint64_t kLow7 = 0x7f * kOnes;
   std::uint64_t word;
@@ -74,30 +75,30 @@ inline std::uint64_t specialBytesOfWord(const char* p) {
   return (word | control | quote | backslash) & (0x80 * kOnes);
 }
 
-// The first special byte in [p, end), or `end`, eight bytes at a time.
-inline const char* findStringSpecialPortable(const char* p, const char* end) {
+// The first stop byte in [p, end), or `end`, eight bytes at a time.
+inline const char* findStopBytePortable(const char* p, const char* end) {
   for (; end - p >= 8; p += 8) {
-    if (const std::uint64_t special = specialBytesOfWord(p))
-      return p + std::countr_zero(special) / 8;
+    if (const std::uint64_t stops = stopBytesOfWord(p))
+      return p + std::countr_zero(stops) / 8;
   }
-  while (p != end && !isStringSpecial(static_cast<unsigned char>(*p))) ++p;
+  while (p != end && !endsPlainRun(static_cast<unsigned char>(*p))) ++p;
   return p;
 }
 
-// The special bytes among the 64 at p, bit i for byte p[i].
-inline std::uint64_t specialMaskPortable(const char* p) {
+// The stop bytes among the 64 at p, bit i for byte p[i].
+inline std::uint64_t stopMaskPortable(const char* p) {
   std::uint64_t mask = 0;
   for (int i = 0; i < 8; ++i) {
     // Gathers bit 7 of each byte into one byte, the first byte lowest.
     const std::uint64_t packed =
-        ((specialBytesOfWord(p + 8 * i) >> 7) * 0x0102040810204080) >> 56;
+        ((stopBytesOfWord(p + 8 * i) >> 7) * 0x0102040810204080) >> 56;
     mask |= packed << (8 * i);
   }
   return mask;
 }
 
 #if defined(__SSE2__)
-inline std::uint64_t specialMaskSse2(const char* p) {
+inline std::uint64_t stopMaskSse2(const char* p) {
   const __m128i quote = _mm_set1_epi8('"');
   const __m128i backslash = _mm_set1_epi8('\\');
   const __m128i space = _mm_set1_epi8(0x20);
@@ -106,34 +107,34 @@ inline std::uint64_t specialMaskSse2(const char* p) {
     const __m128i v =
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
     // Signed, a byte of 0x80 or above is below the space, like a control.
-    const __m128i special = _mm_or_si128(
+    const __m128i stops = _mm_or_si128(
         _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
         _mm_cmplt_epi8(v, space));
     mask |= static_cast<std::uint64_t>(
-                static_cast<std::uint16_t>(_mm_movemask_epi8(special)))
+                static_cast<std::uint16_t>(_mm_movemask_epi8(stops)))
             << (16 * i);
   }
   return mask;
 }
 #endif
 
-inline std::uint64_t specialMask(const char* p) {
+inline std::uint64_t stopMask(const char* p) {
 #if defined(__SSE2__)
-  return specialMaskSse2(p);
+  return stopMaskSse2(p);
 #else
-  return specialMaskPortable(p);
+  return stopMaskPortable(p);
 #endif
 }
 
-// Finds the special bytes of one string in order. The mask of the last
+// Finds the stop bytes of one string in order. The mask of the last
 // 64-byte block is kept, so that text dense with escapes or non-ASCII
-// characters costs a few instructions per special byte, not a new search.
-template <std::uint64_t (*Mask)(const char*) = specialMask>
-class SpecialByteFinder {
+// characters costs a few instructions per stop byte, not a new search.
+template <std::uint64_t (*Mask)(const char*) = stopMask>
+class StopByteFinder {
  public:
-  explicit SpecialByteFinder(const char* end) : end_(end) {}
+  explicit StopByteFinder(const char* end) : end_(end) {}
 
-  // The first special byte in [p, end), or `end`; p is never before the
+  // The first stop byte in [p, end), or `end`; p is never before the
   // last result.
   const char* next(const char* p) {
     if (block_ != nullptr && p - block_ < 64) {
@@ -146,7 +147,7 @@ class SpecialByteFinder {
       mask_ = Mask(p);
       if (mask_ != 0) return p + std::countr_zero(mask_);
     }
-    return findStringSpecialPortable(p, end_);
+    return findStopBytePortable(p, end_);
   }
 
  private:
@@ -284,10 +285,10 @@ template <class Emit>
 ScanResult scanJsonString(const char* p, const char* end, bool decode,
                           Emit&& emit) {
   namespace detail = boost::json::detail;
-  SpecialByteFinder<> special(end);
+  StopByteFinder<> stops(end);
   const char* run = p;  // start of the raw text not yet handed on
   for (;;) {
-    p = special.next(p);
+    p = stops.next(p);
     if (p == end) return {ScanStatus::malformed, p};
     const auto c = static_cast<unsigned char>(*p);
     if (c == '"') {
