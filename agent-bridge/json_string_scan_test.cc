@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace vesk::json_scan {
 namespace {
@@ -70,20 +71,47 @@ const char* stockUtf8RunEnd(const char* p, const char* end) {
   return p;
 }
 
+// Every way of finding a run's end that this processor can run.
+std::vector<const char* (*)(const char*, const char*)> runEnds() {
+  std::vector<const char* (*)(const char*, const char*)> ways = {
+      skipValidUtf8Portable, skipValidUtf8};
+#if defined(VESK_JSON_SCAN_HAS_SSSE3_CHECK)
+  if (hasSsse3()) ways.push_back(skipValidUtf8Ssse3);
+#endif
+  return ways;
+}
+
+// Cut off at each of the `cuts` bytes from `from`, and not at all.
+void expectRunEndsWhereBoostsCheckStops(const std::string& text,
+                                        std::size_t from,
+                                        std::size_t cuts = 1000) {
+  for (std::size_t cut = from; cut <= text.size(); ++cut) {
+    if (cut == from + cuts) cut = text.size();
+    const char* end = text.data() + cut;
+    const char* want = stockUtf8RunEnd(text.data(), end);
+    for (auto runEnd : runEnds()) {
+      ASSERT_EQ(runEnd(text.data(), end) - text.data(), want - text.data())
+          << ::testing::PrintToString(text.substr(0, cut));
+    }
+  }
+}
+
 TEST(Utf8Run, StopsExactlyWhereBoostsOwnCheckStops) {
   // Every lead byte and second byte, with the bytes after them inside and
   // outside the continuation range, whole or cut short by the end, after runs
   // of valid sequences of each length, so that they fall at every offset of the
-  // four-byte loads.
+  // four-byte loads and on both sides of a sixteen-byte block's edge.
   const std::string runs[] = {
       "",
       "\xc3\xa9",
       "\xe4\xb8\xad",
       "\xf0\x9f\x98\x80",
+      "\xe4\xb8\xad\xe6\x96\x87\xe4\xb8\xad\xf0\x9f\x98\x80",
+      "\xe4\xb8\xad\xe6\x96\x87\xed\x9f\xbf\xe0\xa0\x80\xef\xbf\xbf",
       "\xe4\xb8\xad\xe6\x96\x87\xed\x9f\xbf\xe0\xa0\x80\xef\xbf\xbf"
       "\xc2\x80\xdf\xbf\xf4\x8f\xbf\xbf\xf0\x90\x80\x80",
   };
-  const unsigned char tails[] = {0x00, 0x41, 0x80, 0xbf, 0xc0, 0xe4, 0xff};
+  const unsigned char tails[] = {0x41, 0x80, 0xbf, 0xc0, 0xff};
   for (const std::string& run : runs) {
     for (int lead = 0x80; lead < 0x100; ++lead) {
       for (int second = 0; second < 0x100; ++second) {
@@ -92,17 +120,37 @@ TEST(Utf8Run, StopsExactlyWhereBoostsOwnCheckStops) {
             std::string text = run;
             text += {static_cast<char>(lead), static_cast<char>(second),
                      static_cast<char>(third), static_cast<char>(fourth)};
-            text += "\xe4\xb8\xad\xc3\xa9z";
-            for (std::size_t cut = run.size() + 1; cut <= text.size(); ++cut) {
-              const char* end = text.data() + cut;
-              ASSERT_EQ(skipValidUtf8(text.data(), end) - text.data(),
-                        stockUtf8RunEnd(text.data(), end) - text.data())
-                  << "run " << run.size() << " lead " << lead << " second "
-                  << second << " third " << int{third} << " fourth "
-                  << int{fourth} << " cut " << cut;
-            }
+            text += "\xe4\xb8\xad\xc3\xa9z\xe6\x96\x87\xe6\x96\x87"
+                    "\xe6\x96\x87\xe6\x96\x87";
+            expectRunEndsWhereBoostsCheckStops(text, run.size() + 1, 6);
           }
         }
+      }
+    }
+  }
+}
+
+TEST(Utf8Run, StopsExactlyWhereBoostsOwnCheckStopsAfterLongRuns) {
+  // Sequences whole and ill-formed after runs of valid ones of every length
+  // up to three blocks, then ASCII, cut off at every byte.
+  // clang-format off
+  const std::string sequences[] = {
+      "\xc3\xa9", "\xe4\xb8\xad", "\xf0\x9f\x98\x80", "\xed\x9f\xbf",
+      "\xf4\x8f\xbf\xbf", "\xc3", "\xc3(", "\x80", "\xc1\xbf",
+      "\xe0\x9f\xbf", "\xed\xa0\x80", "\xe2\x82", "\xe2\x82(",
+      "\xf0\x8f\xbf\xbf", "\xf4\x90\x80\x80", "\xf5\x80\x80\x80",
+      "\xf0\x9f\x9a", "\xf0\x9f\x9a(", "\xff",
+  };
+  // clang-format on
+  const std::string units[] = {"\xc3\xa9", "\xe4\xb8\xad",
+                               "\xf0\x9f\x98\x80"};
+  for (const std::string& unit : units) {
+    for (const std::string& sequence : sequences) {
+      std::string run;
+      while (run.size() < 48) {
+        expectRunEndsWhereBoostsCheckStops(run + sequence + "q" + unit + unit,
+                                           1);
+        run += unit;
       }
     }
   }
