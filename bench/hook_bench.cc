@@ -1,9 +1,13 @@
 // Whole-process cost of VeskAgentBridge against the floor program
 // (hook_floor), per input:
-// - time: both are started the same way on the same input, in alternating
+// - time: both are started the same way on the same input, in rotating
 //   order, and the medians are compared: wall time from spawn to reaped
 //   exit, and CPU time (user and system, as wait4 reports it), which waits
 //   for a busy processor do not inflate;
+// - touch: the wall time of the floor that also reads one byte of every 64
+//   of its input once ("hook_floor DIR touch"), timed in the same rotation,
+//   over the floor's: what merely looking at the input costs, before any
+//   parsing;
 // - instructions: one run of each under callgrind (user space only; stable
 //   on a busy machine, where times are not), when valgrind is installed;
 // - peak memory: the largest resident set of each over a few runs, each
@@ -182,6 +186,7 @@ int main(int argc, char** argv) {
   const std::string homeVar = "HOME=" + home.string();
   const Program hook{{VESK_HOOK_BINARY, "Claude Code", "working"}, homeVar};
   const Program floor{{VESK_FLOOR_BINARY, dir.string()}, homeVar};
+  const Program touch{{VESK_FLOOR_BINARY, dir.string(), "touch"}, homeVar};
 
   // Lines of a file the agent read, as JSON carries them.
   const std::string code =
@@ -200,27 +205,30 @@ int main(int argc, char** argv) {
       {"1 MiB, Chinese + \\n", 1048576, "", chinese + "\\n"},
   };
 
-  std::printf("%-22s %7s %7s %6s %7s %7s %6s %7s %7s %7s %6s %6s %6s\n",
-              "input", "wall ms", "floor", "ratio", "cpu ms", "floor", "ratio",
-              "Minstr", "floor", "ratio", "KiB", "floor", "cap");
+  std::printf(
+      "%-22s %7s %7s %6s %6s %7s %7s %6s %7s %7s %7s %6s %6s %6s\n", "input",
+      "wall ms", "floor", "ratio", "touch", "cpu ms", "floor", "ratio",
+      "Minstr", "floor", "ratio", "KiB", "floor", "cap");
   for (const Input& spec : inputs) {
     const std::string event =
         postToolUseEvent(spec.size, spec.prefix, spec.line);
     const fs::path input = home / "event.json";
     std::ofstream(input, std::ios::binary) << event;
     timeOneRun(hook, input);  // creates the status directory and file
-    std::vector<double> hookWall, floorWall, hookCpu, floorCpu;
+    const Program* programs[] = {&hook, &floor, &touch};
+    std::vector<double> wall[3], cpu[3];
     for (int i = 0; i < runs; ++i) {
-      // Alternate who goes first so drift and caching favour neither.
-      for (int k = 0; k < 2; ++k) {
-        const bool hookTurn = (i + k) % 2 == 0;
-        const Timing t = timeOneRun(hookTurn ? hook : floor, input);
-        (hookTurn ? hookWall : floorWall).push_back(t.wall * 1e3);
-        (hookTurn ? hookCpu : floorCpu).push_back(t.cpu * 1e3);
+      // Rotate who goes first so drift and caching favour none.
+      for (int k = 0; k < 3; ++k) {
+        const int turn = (i + k) % 3;
+        const Timing t = timeOneRun(*programs[turn], input);
+        wall[turn].push_back(t.wall * 1e3);
+        cpu[turn].push_back(t.cpu * 1e3);
       }
     }
-    const double hw = median(hookWall), fw = median(floorWall);
-    const double hc = median(hookCpu), fc = median(floorCpu);
+    const double hw = median(wall[0]), fw = median(wall[1]);
+    const double tw = median(wall[2]);
+    const double hc = median(cpu[0]), fc = median(cpu[1]);
     const std::optional<double> hookCount = instructions(hook, input, home);
     const std::optional<double> floorCount = instructions(floor, input, home);
     char countRatio[16] = "-";
@@ -229,9 +237,9 @@ int main(int argc, char** argv) {
                     *hookCount / *floorCount);
     const double capKiB = (3.0 * event.size() + 4 * 1048576) / 1024;
     std::printf(
-        "%-22s %7.3f %7.3f %5.2fx %7.3f %7.3f %5.2fx %7s %7s %7s %6ld %6ld "
-        "%6.0f\n",
-        spec.name, hw, fw, hw / fw, hc, fc, hc / fc,
+        "%-22s %7.3f %7.3f %5.2fx %5.2fx %7.3f %7.3f %5.2fx %7s %7s %7s %6ld "
+        "%6ld %6.0f\n",
+        spec.name, hw, fw, hw / fw, tw / fw, hc, fc, hc / fc,
         fmtInstructions(hookCount).c_str(), fmtInstructions(floorCount).c_str(),
         countRatio, peakKiB(hook, input, memoryRuns, home),
         peakKiB(floor, input, memoryRuns, home), capKiB);
