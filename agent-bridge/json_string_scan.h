@@ -396,8 +396,8 @@ inline const char* skipValidUtf8(const char* p, const char* end) {
 #if defined(VESK_JSON_SCAN_HAS_SSSE3_CHECK)
   // A lone letter among ASCII, as in most Latin text, costs less on its
   // own; a run of them, as in Chinese text, sixteen bytes at a time. The
-  // fourth byte tells them apart: past a lone two- or three-byte sequence
-  // it is ASCII.
+  // fourth byte tells them apart: after a lone two- or three-byte letter
+  // and the ASCII that follows it, it is seldom anything but ASCII.
   if (end - p >= 32 && static_cast<unsigned char>(p[3]) >= 0x80 &&
       hasSsse3())
     return skipValidUtf8Ssse3(p, end);
