@@ -132,7 +132,8 @@ TEST(Utf8Run, StopsExactlyWhereBoostsOwnCheckStops) {
 
 TEST(Utf8Run, StopsExactlyWhereBoostsOwnCheckStopsAfterLongRuns) {
   // Sequences whole and ill-formed after runs of valid ones of every length
-  // up to three blocks, then ASCII, cut off at every byte.
+  // up to three blocks, then ASCII and more sequences, cut off at every
+  // byte.
   // clang-format off
   const std::string sequences[] = {
       "\xc3\xa9", "\xe4\xb8\xad", "\xf0\x9f\x98\x80", "\xed\x9f\xbf",
