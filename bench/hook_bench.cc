@@ -209,9 +209,9 @@ int main(int argc, char** argv) {
       "%-22s %7s %7s %6s %6s %7s %7s %6s %7s %7s %7s %6s %6s %6s\n", "input",
       "wall ms", "floor", "ratio", "touch", "cpu ms", "floor", "ratio",
       "Minstr", "floor", "ratio", "KiB", "floor", "cap");
-  for (const Input& spec : inputs) {
+  for (const Input& sample : inputs) {
     const std::string event =
-        postToolUseEvent(spec.size, spec.prefix, spec.line);
+        postToolUseEvent(sample.size, sample.prefix, sample.line);
     const fs::path input = home / "event.json";
     std::ofstream(input, std::ios::binary) << event;
     timeOneRun(hook, input);  // creates the status directory and file
@@ -239,7 +239,7 @@ int main(int argc, char** argv) {
     std::printf(
         "%-22s %7.3f %7.3f %5.2fx %5.2fx %7.3f %7.3f %5.2fx %7s %7s %7s %6ld "
         "%6ld %6.0f\n",
-        spec.name, hw, fw, hw / fw, tw / fw, hc, fc, hc / fc,
+        sample.name, hw, fw, hw / fw, tw / fw, hc, fc, hc / fc,
         fmtInstructions(hookCount).c_str(), fmtInstructions(floorCount).c_str(),
         countRatio, peakKiB(hook, input, memoryRuns, home),
         peakKiB(floor, input, memoryRuns, home), capKiB);
